@@ -1,0 +1,22 @@
+# Test binaries: one for unit tests, one for the platform contract tests. The
+# subsystem folders add their test sources with holwerk_unit_tests() and
+# holwerk_contract_tests(); tests/CMakeLists.txt registers the binaries.
+
+set(HOLWERK_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(${HOLWERK_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+add_executable(holwerk_unit_tests)
+target_link_libraries(holwerk_unit_tests PRIVATE holwerk_core GTest::gtest_main)
+
+add_executable(holwerk_contract_tests)
+target_link_libraries(holwerk_contract_tests PRIVATE holwerk_core GTest::gtest_main)
+
+function(holwerk_unit_tests)
+  target_sources(holwerk_unit_tests PRIVATE ${ARGN})
+endfunction()
+
+function(holwerk_contract_tests)
+  target_sources(holwerk_contract_tests PRIVATE ${ARGN})
+endfunction()

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what building and testing Holwerk needs, from Debian's packages, and
+# only what is missing. Usage: scripts/setup.sh [native]   ("native": no Windows tools)
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev googletest python3 openssl curl
+          util-linux)
+if [ "${1:-}" != native ]; then
+    packages+=(g++-mingw-w64-x86-64-posix wine wine64 icoutils)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

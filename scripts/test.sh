@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds every preset and runs all tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+for preset in linux windows; do
+    cmake --preset "$preset"
+    cmake --build --preset "$preset"
+done
+status=0
+for preset in linux windows; do
+    echo "== ctest --preset $preset"
+    ctest --preset "$preset" || status=1
+done
+exit $status

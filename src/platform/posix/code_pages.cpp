@@ -1,0 +1,132 @@
+// MultiByteToWideChar and WideCharToMultiByte for code page 65001 only.
+// Differences from Windows: no other code page is known (ERROR_INVALID_PARAMETER);
+// without MB_ERR_INVALID_CHARS an ill-formed sequence becomes U+FFFD.
+
+#include <string>
+
+#include "platform/posix/win32_api.h"
+
+namespace {
+
+constexpr char32_t Replacement = 0xFFFD;
+
+// Decodes one UTF-8 sequence strictly: no overlong forms, no encoded
+// surrogates, nothing above U+10FFFF, no truncated sequence. Returns the
+// number of bytes taken, or 0 for an ill-formed sequence (one byte is then
+// skipped by a lenient caller).
+std::size_t DecodeUtf8(const unsigned char* text, std::size_t available, char32_t& codePoint) {
+    const unsigned char lead = text[0];
+    if (lead < 0x80) {
+        codePoint = lead;
+        return 1;
+    }
+    std::size_t length = 0;
+    char32_t minimum = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, minimum = 0x80, codePoint = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, minimum = 0x800, codePoint = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, minimum = 0x10000, codePoint = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (available < length) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((text[i] & 0xC0) != 0x80) return 0;
+        codePoint = (codePoint << 6) | (text[i] & 0x3F);
+    }
+    if (codePoint < minimum || codePoint > 0x10FFFF) return 0;
+    if (codePoint >= 0xD800 && codePoint <= 0xDFFF) return 0;
+    return length;
+}
+
+// Delivers the converted units into the caller's buffer by Windows' rules:
+// a capacity of 0 asks for the size, a capacity that is too small fails.
+template <typename Unit, typename Output>
+int Deliver(const std::basic_string<Unit>& converted, Output* target, int capacity) {
+    if (capacity == 0) return static_cast<int>(converted.size());
+    if (static_cast<std::size_t>(capacity) < converted.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    for (std::size_t i = 0; i < converted.size(); ++i) target[i] = static_cast<Output>(converted[i]);
+    return static_cast<int>(converted.size());
+}
+
+}  // namespace
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceBytes, LPWSTR target,
+                        int targetUnits) {
+    if (codePage != CP_UTF8 || source == nullptr || sourceBytes == 0 || sourceBytes < -1 ||
+        targetUnits < 0 || (targetUnits > 0 && target == nullptr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(source);
+    // With -1 the terminator is converted too and counted in the result.
+    const std::size_t length = sourceBytes == -1 ? std::char_traits<char>::length(source) + 1
+                                                 : static_cast<std::size_t>(sourceBytes);
+    std::u16string converted;
+    for (std::size_t at = 0; at < length;) {
+        char32_t codePoint = 0;
+        std::size_t taken = DecodeUtf8(bytes + at, length - at, codePoint);
+        if (taken == 0) {
+            if (flags & MB_ERR_INVALID_CHARS) {
+                SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+                return 0;
+            }
+            codePoint = Replacement;
+            taken = 1;
+        }
+        at += taken;
+        if (codePoint >= 0x10000) {
+            codePoint -= 0x10000;
+            converted.push_back(static_cast<char16_t>(0xD800 + (codePoint >> 10)));
+            converted.push_back(static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF)));
+        } else {
+            converted.push_back(static_cast<char16_t>(codePoint));
+        }
+    }
+    return Deliver(converted, target, targetUnits);
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR source, int sourceUnits,
+                        LPSTR target, int targetBytes, LPCSTR defaultChar, BOOL* usedDefaultChar) {
+    // Windows refuses a default character for UTF-8 as well.
+    if (codePage != CP_UTF8 || source == nullptr || sourceUnits == 0 || sourceUnits < -1 ||
+        targetBytes < 0 || (targetBytes > 0 && target == nullptr) || defaultChar != nullptr ||
+        usedDefaultChar != nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::size_t length = sourceUnits == -1 ? std::char_traits<char16_t>::length(source) + 1
+                                                 : static_cast<std::size_t>(sourceUnits);
+    std::string converted;
+    for (std::size_t at = 0; at < length; ++at) {
+        char32_t codePoint = source[at];
+        if (codePoint >= 0xD800 && codePoint <= 0xDBFF && at + 1 < length &&
+            source[at + 1] >= 0xDC00 && source[at + 1] <= 0xDFFF) {
+            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (source[at + 1] - 0xDC00);
+            ++at;
+        } else if (codePoint >= 0xD800 && codePoint <= 0xDFFF) {
+            codePoint = Replacement;  // an unpaired surrogate, as Windows does
+        }
+        if (codePoint < 0x80) {
+            converted.push_back(static_cast<char>(codePoint));
+        } else if (codePoint < 0x800) {
+            converted.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+            converted.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+        } else if (codePoint < 0x10000) {
+            converted.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+            converted.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+            converted.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+        } else {
+            converted.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+            converted.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+            converted.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+            converted.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+        }
+    }
+    return Deliver(converted, target, targetBytes);
+}

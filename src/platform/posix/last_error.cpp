@@ -1,0 +1,10 @@
+#include "platform/posix/win32_api.h"
+
+namespace {
+// Per thread, as on Windows; the program has one thread, the tests may not.
+thread_local DWORD lastError = ERROR_SUCCESS;
+}  // namespace
+
+DWORD GetLastError() { return lastError; }
+
+void SetLastError(DWORD code) { lastError = code; }

@@ -1,0 +1,21 @@
+#pragma once
+
+// The one door to the platform. The Windows build sees Windows itself; every
+// other build sees the small POSIX layer that offers the same functions with
+// the same signatures, constants and error codes.
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <wininet.h>
+#include <shlobj.h>
+#include <shellapi.h>
+#include <objbase.h>
+#else
+#include "platform/posix/win32_api.h"
+#endif
