@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs what building and testing Holwerk needs, from Debian's packages, and
-# only what is missing. Usage: scripts/setup.sh [native]   ("native": no Windows tools)
+# only what is missing. Usage: scripts/setup.sh [native]
+#   ("native": only what building and running the native program needs)
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev googletest python3 openssl curl
           util-linux)
 if [ "${1:-}" != native ]; then
     packages+=(g++-mingw-w64-x86-64-posix wine wine64 icoutils)
+    # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
+    packages+=(clang libclang-rt-14-dev)
 fi
 
 missing=()

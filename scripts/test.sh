@@ -12,4 +12,6 @@ for preset in linux windows; do
     echo "== ctest --preset $preset"
     ctest --preset "$preset" || status=1
 done
+echo "== fuzz (a short bounded run of every target)"
+scripts/fuzz.sh 20 || status=1
 exit $status

@@ -223,8 +223,10 @@ bool AddHeaders(InternetObject& request, std::string_view text, DWORD modifiers,
     }
     for (auto& [name, value] : lines) {
         auto& headers = request.headers;
+        // A structured binding cannot be captured by clang 14; take a reference.
+        const std::string& wanted = name;
         auto existing = std::find_if(headers.begin(), headers.end(), [&](const auto& h) {
-            return EqualsIgnoringCase(h.first, name);
+            return EqualsIgnoringCase(h.first, wanted);
         });
         if (replace && existing != headers.end()) {
             if (value.empty()) {
