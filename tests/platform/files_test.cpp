@@ -96,6 +96,32 @@ TEST_F(FilesContract, OpenExistingOfAFolderForReadingFailsWithAccessDenied) {
     EXPECT_EQ(ErrorOfFailedOpen(OpenForReading(scratch.path())), ERROR_ACCESS_DENIED);
 }
 
+TEST_F(FilesContract, NamesReachTheFileSystemUnchanged) {
+    // "Grüße €" and a character beyond the Basic Multilingual Plane.
+    const std::string name =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xE2\x82\xAC\xF0\x9F\x98\x80.txt";
+    const HANDLE file = CreateNew(scratch.Path(name));
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_EQ(scratch.Entries(), std::vector<std::string>{name});
+}
+
+#ifndef _WIN32
+TEST_F(FilesContract, NameWithAnUnpairedSurrogateIsRefused) {
+    // Windows takes such a name as it is; UTF-8 has no bytes for it, and the
+    // layer will not act on a substitute name.
+    std::vector<WCHAR> wide = Wide(scratch.Path("x"));
+    std::size_t end = 0;
+    while (wide[end] != 0) ++end;
+    wide[end - 1] = 0xD800;
+    EXPECT_EQ(ErrorOfFailedOpen(CreateFileW(wide.data(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr)),
+              ERROR_INVALID_NAME);
+    EXPECT_TRUE(scratch.Entries().empty());
+}
+#endif
+
 // ------------------------------------------------------ reading and writing
 
 TEST_F(FilesContract, WriteReportsTheCountAndZeroLengthWritesNothing) {
@@ -124,6 +150,17 @@ TEST_F(FilesContract, WriteToAFileOpenedForReadingFails) {
     EXPECT_EQ(written, 0u);
     CloseHandle(file);
     EXPECT_EQ(ReadWholeFile(path), "abc");
+}
+
+TEST_F(FilesContract, ReadFromAFileOpenedForWritingFails) {
+    const HANDLE file = CreateNew(scratch.Path("schreiben.txt"));
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    char buffer[4];
+    DWORD read = 99;
+    EXPECT_FALSE(ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(read, 0u);
+    CloseHandle(file);
 }
 
 TEST_F(FilesContract, ReadOfTheExactSizeDeliversEveryByteAndThenZero) {
@@ -233,6 +270,46 @@ TEST_F(FilesContract, MoveWithReplacingOntoAFolderFailsWithAccessDeniedAndKeepsB
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(ReadWholeFile(from), "neu");
     EXPECT_EQ(ReadWholeFile(to + PathSeparator + "inhalt.txt"), "bleibt");
+}
+
+TEST_F(FilesContract, MoveWithoutReplacingOntoAnEmptyFolderFailsWithAlreadyExists) {
+    const std::string from = scratch.Path("neu.tmp");
+    const std::string to = scratch.Path("ordner");
+    WriteWholeFile(from, "neu");
+    std::filesystem::create_directory(PathOfUtf8(to));
+    EXPECT_FALSE(MoveFileExW(Wide(from).data(), Wide(to).data(), MOVEFILE_WRITE_THROUGH));
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(ReadWholeFile(from), "neu");
+    EXPECT_TRUE(std::filesystem::is_directory(PathOfUtf8(to)));
+}
+
+TEST_F(FilesContract, MoveWithReplacingOntoAReadOnlyFile) {
+#ifdef _WIN32
+    if (RunningUnderWine()) {
+        GTEST_SKIP() << "Wine replaces a read-only target; Windows refuses it with "
+                        "ERROR_ACCESS_DENIED";
+    }
+#endif
+    const std::string from = scratch.Path("neu.tmp");
+    const std::string to = scratch.Path("schreibgeschuetzt.txt");
+    WriteWholeFile(from, "neu");
+    WriteWholeFile(to, "alt");
+    std::filesystem::permissions(PathOfUtf8(to), std::filesystem::perms::owner_read);
+    ASSERT_NE(GetFileAttributesW(Wide(to).data()) & FILE_ATTRIBUTE_READONLY, 0u);
+    const BOOL moved = MoveFileExW(Wide(from).data(), Wide(to).data(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+#ifdef _WIN32
+    EXPECT_FALSE(moved);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ReadWholeFile(to), "alt");
+#else
+    // A rename needs only the folder's permission: the target is replaced.
+    EXPECT_TRUE(moved);
+    EXPECT_EQ(ReadWholeFile(to), "neu");
+#endif
+    std::error_code ignored;
+    std::filesystem::permissions(PathOfUtf8(to), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add, ignored);
 }
 
 TEST_F(FilesContract, MoveOfAMissingFileFailsWithFileNotFound) {
