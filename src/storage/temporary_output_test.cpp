@@ -130,7 +130,9 @@ TEST_F(TemporaryOutputFile, UnconvertibleNameFailsWithoutTryingAnother) {
     const std::string invalidUtf8 = scratch.Path("datei\xC0\xAF.bin");
     for (const std::string& target : {tooLongForTheSuffix, invalidUtf8}) {
         countingTick = 0x100;
+        handle = nullptr;
         EXPECT_FALSE(CreateTemporaryOutputFile(target, CountingTicks, tempPath, handle, message));
+        EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
         EXPECT_EQ(message, "Der temporäre Ausgabepfad ist ungültig oder zu lang.");
         EXPECT_EQ(tempPath, PartName(target, 0x100, 1));
         EXPECT_EQ(countingTick, 0x101u);

@@ -12,6 +12,19 @@
 #include "storage/text_encoding.h"
 #include "support/scratch_folder.h"
 
+#ifdef __linux__
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <iterator>
+#endif
+
 namespace holwerk {
 namespace {
 
@@ -328,6 +341,50 @@ TEST_F(FilesContract, MoveIntoAMissingFolderFailsWithPathNotFound) {
     EXPECT_EQ(ReadWholeFile(from), "neu");
 }
 
+#ifdef __linux__
+// Some file systems offer no rename that refuses an existing target; the
+// layer then links and unlinks. A child process whose renameat2 reports
+// ENOSYS (a seccomp filter) takes that way; its exit code names the first
+// check that failed.
+int MoveWithoutRenameNoReplace(const std::string& from, const std::string& to,
+                               const std::string& free) {
+    struct sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_renameat2, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog program = {static_cast<unsigned short>(std::size(filter)), filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+        return 10;
+    }
+    if (MoveFileExW(Wide(from).data(), Wide(to).data(), MOVEFILE_WRITE_THROUGH)) return 1;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return 2;
+    if (ReadWholeFile(from) != "neu" || ReadWholeFile(to) != "alt") return 3;
+    if (!MoveFileExW(Wide(from).data(), Wide(free).data(), MOVEFILE_WRITE_THROUGH)) return 4;
+    if (ReadWholeFile(free) != "neu" || std::filesystem::exists(from)) return 5;
+    return 0;
+}
+
+TEST_F(FilesContract, MoveWithoutReplacingRefusesTheTargetAlsoWithoutRenameNoReplace) {
+    const std::string from = scratch.Path("neu.tmp");
+    const std::string to = scratch.Path("ziel.txt");
+    const std::string free = scratch.Path("frei.txt");
+    WriteWholeFile(from, "neu");
+    WriteWholeFile(to, "alt");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(MoveWithoutRenameNoReplace(from, to, free));
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 10) GTEST_SKIP() << "no seccomp filter can be installed here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(scratch.Entries(), (std::vector<std::string>{"frei.txt", "ziel.txt"}));
+}
+#endif
+
 // ------------------------------------------------------------ deleting
 
 TEST_F(FilesContract, DeleteRemovesAFile) {
@@ -399,9 +456,13 @@ TEST_F(FilesContract, AttributesOfAMissingEntryAreInvalid) {
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
-TEST_F(FilesContract, AttributesOfAnEmptyPathAreInvalid) {
+TEST_F(FilesContract, EmptyPathIsAMissingPath) {
     const WCHAR empty[1] = {0};
     EXPECT_EQ(GetFileAttributesW(empty), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(ErrorOfFailedOpen(CreateFileW(empty, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)),
+              ERROR_PATH_NOT_FOUND);
 }
 
 // ------------------------------------------------------------ unique names
