@@ -12,13 +12,17 @@
 #include "storage/text_encoding.h"
 #include "support/scratch_folder.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #ifdef __linux__
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -132,6 +136,30 @@ TEST_F(FilesContract, NameWithAnUnpairedSurrogateIsRefused) {
                                             FILE_ATTRIBUTE_NORMAL, nullptr)),
               ERROR_INVALID_NAME);
     EXPECT_TRUE(scratch.Entries().empty());
+}
+#endif
+
+#ifndef _WIN32
+TEST_F(FilesContract, OpeningAFifoForReadingDoesNotWaitForAWriter) {
+    // Windows has no FIFOs in the file system; one planted under a small
+    // file's name must not hang the program. The child gets five seconds.
+    const std::string path = scratch.Path("fifo");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(5);
+        const HANDLE file = OpenForReading(path);
+        char buffer[8];
+        DWORD read = 99;
+        const bool empty = file != INVALID_HANDLE_VALUE &&
+                           ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read == 0;
+        _exit(empty ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "the open or the read waited";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 #endif
 
