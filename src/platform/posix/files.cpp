@@ -22,7 +22,9 @@
 //   (renameat2 with RENAME_NOREPLACE, or link and unlink where the file system
 //   lacks that). MOVEFILE_WRITE_THROUGH also syncs the target's folder; a
 //   folder that cannot be opened for reading or a file system that cannot
-//   sync folders is passed over.
+//   sync folders is passed over; a sync that fails fails the call, although
+//   the file has been renamed by then.
+// - Opening a FIFO for reading does not wait for a writer.
 // - GetFileAttributesW knows folders, read-only files (no owner write
 //   permission) and everything else as FILE_ATTRIBUTE_NORMAL.
 // - GetTickCount is CLOCK_MONOTONIC, which stops while the machine sleeps.
@@ -152,7 +154,9 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/,
                    HANDLE /*templateFile*/) {
     std::string name;
     if (!NarrowPath(path, name)) return INVALID_HANDLE_VALUE;
-    int flags = O_CLOEXEC | O_NOCTTY;
+    // O_NONBLOCK only for the open itself: a FIFO planted under a file's name
+    // would otherwise wait for a writer for ever.
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     const bool reading = (access & GENERIC_READ) != 0;
     const bool writing = (access & GENERIC_WRITE) != 0;
     flags |= reading && writing ? O_RDWR : writing ? O_WRONLY : O_RDONLY;
@@ -183,6 +187,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/,
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
     return HandleFromDescriptor(descriptor);
 }
 
