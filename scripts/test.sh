@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds every preset and runs all tests.
+# Sets up what is missing, builds every preset and runs all tests: the native
+# build, the Windows build under Wine, the native build under AddressSanitizer
+# and UBSan, and a short bounded run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-for preset in linux windows; do
+for preset in linux windows asan; do
     cmake --preset "$preset"
     cmake --build --preset "$preset"
 done
 status=0
-for preset in linux windows; do
+for preset in linux windows asan; do
     echo "== ctest --preset $preset"
     ctest --preset "$preset" || status=1
 done
