@@ -248,6 +248,11 @@ DWORD HttpTransfer::ErrorFromResult(CURLcode result) const {
         if (verifyResult == CertificateOk) return ERROR_INTERNET_SEC_CERT_CN_INVALID;
         return WinInetErrorFromCertificate(verifyResult);
     }
+    // The URL is always http or https; after connecting, this result means
+    // a reply without a status line (HTTP/0.9), which is refused.
+    if (result == CURLE_UNSUPPORTED_PROTOCOL && connected_) {
+        return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    }
     return WinInetErrorFromCurl(result);
 }
 
