@@ -528,13 +528,17 @@ TEST_F(WinInetContract, GarbageStatusLineFailsSendAsInvalidResponse) {
 
 TEST_F(WinInetContract, OverlongHeaderBlockFailsSend) {
     SKIP_UNDER_WINE("Wine takes a response head of any size");
-    std::string head = "HTTP/1.1 200 OK\r\n";
-    for (int i = 0; i < 2000; ++i)
-        head += "X-Filler-" + std::to_string(i) + ": " + Pattern(100) + "\r\n";
-    LoopbackServer server({ServerStep::Send(Response(head, ""))});
-    Exchange exchange;
-    EXPECT_FALSE(exchange.Send(server.Port(), "GET", "/", 3000));
-    EXPECT_EQ(exchange.error, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+    std::string manyLines = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < 2000; ++i) {
+        manyLines += "X-Filler-" + std::to_string(i) + ": " + Pattern(100) + "\r\n";
+    }
+    const std::string oneLongLine = "HTTP/1.1 200 OK\r\nX-Long: " + Pattern(200000) + "\r\n";
+    for (const std::string& head : {manyLines, oneLongLine}) {
+        LoopbackServer server({ServerStep::Send(Response(head, ""))});
+        Exchange exchange;
+        EXPECT_FALSE(exchange.Send(server.Port(), "GET", "/", 3000));
+        EXPECT_EQ(exchange.error, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+    }
 }
 
 }  // namespace
