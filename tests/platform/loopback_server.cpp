@@ -141,9 +141,14 @@ void LoopbackServer::Serve(std::intptr_t handle) {
             case ServerStep::Kind::Send:
                 left = !SendAll(client, step.bytes, stopping_) && !stopping_;
                 break;
-            case ServerStep::Kind::Pause:
-                std::this_thread::sleep_for(std::chrono::milliseconds(step.milliseconds));
+            case ServerStep::Kind::Pause: {
+                const auto until =
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(step.milliseconds);
+                while (!stopping_ && std::chrono::steady_clock::now() < until) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
                 break;
+            }
             case ServerStep::Kind::Stall:
                 while (!stopping_ && !left) {
                     left = ClientGone(client);
