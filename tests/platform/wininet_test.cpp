@@ -482,6 +482,20 @@ TEST_F(WinInetContract, SendFailsWithCannotConnectWhenNobodyListens) {
     EXPECT_FALSE(exchange.Send(UnusedLoopbackPort(), "GET", "/"));
     EXPECT_EQ(exchange.error, ERROR_INTERNET_CANNOT_CONNECT);
     EXPECT_NE(exchange.request, nullptr) << "connect and open only record; the send fails";
+    // Nothing to ask about and nothing to read. Wine answers both as if an
+    // empty response had come, so only the byte count holds there.
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    const BOOL queried = HttpQueryInfoA(
+        exchange.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
+    char piece[16];
+    DWORD count = 1;
+    const BOOL read = InternetReadFile(exchange.request, piece, sizeof piece, &count);
+    EXPECT_EQ(count, 0u);
+    if (!UnderWine()) {
+        EXPECT_FALSE(queried);
+        EXPECT_FALSE(read);
+    }
 }
 
 TEST_F(WinInetContract, ConnectRefusesEmptyHost) {
