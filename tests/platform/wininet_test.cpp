@@ -339,6 +339,44 @@ TEST_F(WinInetContract, StalledResponseHeadFailsSendWithTimeout) {
     EXPECT_EQ(exchange.error, ERROR_INTERNET_TIMEOUT);
 }
 
+TEST_F(WinInetContract, ConnectTimeoutOfRootHandleEndsHangingConnect) {
+    SKIP_UNDER_WINE(
+        "the connect time-out of the root handle does not end the request either "
+        "(measured: still waiting after a minute)");
+    HangingListener listener;
+    ASSERT_NE(listener.Port(), 0);
+    HINTERNET root = InternetOpenA(Agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    ASSERT_NE(root, nullptr);
+    DWORD limitMs = 500;
+    ASSERT_TRUE(
+        InternetSetOptionA(root, INTERNET_OPTION_CONNECT_TIMEOUT, &limitMs, sizeof limitMs));
+    const std::string url = "http://127.0.0.1:" + std::to_string(listener.Port()) + "/";
+    const auto started = std::chrono::steady_clock::now();
+    SetLastError(0);
+    EXPECT_EQ(InternetOpenUrlA(root, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0), nullptr);
+    const DWORD error = GetLastError();
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(error, ERROR_INTERNET_TIMEOUT);
+    EXPECT_GE(waited, Milliseconds(450));
+    EXPECT_LT(waited, Milliseconds(5000));
+    EXPECT_TRUE(InternetCloseHandle(root));
+}
+
+TEST_F(WinInetContract, ReceiveTimeoutOfRootHandleHoldsForOpenUrl) {
+    SKIP_UNDER_WINE("a receive time-out set on the root handle does not reach its requests");
+    LoopbackServer server({ServerStep::Stall()});
+    HINTERNET root = InternetOpenA(Agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    ASSERT_NE(root, nullptr);
+    DWORD limitMs = 400;
+    ASSERT_TRUE(
+        InternetSetOptionA(root, INTERNET_OPTION_RECEIVE_TIMEOUT, &limitMs, sizeof limitMs));
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/";
+    SetLastError(0);
+    EXPECT_EQ(InternetOpenUrlA(root, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INTERNET_TIMEOUT);
+    EXPECT_TRUE(InternetCloseHandle(root));
+}
+
 TEST_F(WinInetContract, ClosingRequestWithEndlessBodyReturnsAtOnce) {
     SKIP_UNDER_WINE("closing a request with an unread body takes seconds");
     LoopbackServer server(
