@@ -399,16 +399,24 @@ TEST_F(WinInetContract, ClosingRequestWithEndlessBodyReturnsAtOnce) {
     EXPECT_TRUE(server.WaitForClientToLeave(Milliseconds(3000)));
 }
 
-TEST_F(WinInetContract, ClosingParentBeforeChildDoesNotCrash) {
+TEST_F(WinInetContract, ClosingRootFirstClosesItsConnectionAndRequest) {
     LoopbackServer server({ServerStep::Send(Response("HTTP/1.1 200 OK\r\n", "body"))});
     Exchange exchange;
     ASSERT_TRUE(exchange.Send(server.Port(), "GET", "/")) << exchange.error;
     EXPECT_TRUE(InternetCloseHandle(exchange.root));
     exchange.root = nullptr;
-    InternetCloseHandle(exchange.connection);
+    SetLastError(0);
+    const BOOL connectionClosed = InternetCloseHandle(exchange.connection);
+    const DWORD connectionError = GetLastError();
     exchange.connection = nullptr;
-    InternetCloseHandle(exchange.request);
+    SetLastError(0);
+    const BOOL requestClosed = InternetCloseHandle(exchange.request);
+    const DWORD requestError = GetLastError();
     exchange.request = nullptr;
+    EXPECT_FALSE(connectionClosed);
+    EXPECT_EQ(connectionError, ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(requestClosed);
+    EXPECT_EQ(requestError, ERROR_INVALID_HANDLE);
 }
 
 // ---------------------------------------------------------------- what goes out
