@@ -129,12 +129,11 @@ bool HttpTransfer::Start(const TransferRequest& request, DWORD& error) {
     staging_ = std::make_unique<char[]>(stagingCapacity_);
     multi_ = curl_multi_init();
     easy_ = curl_easy_init();
-    if (multi_ == nullptr || easy_ == nullptr || !Configure(request)) {
-        error = ERROR_INTERNET_INTERNAL_ERROR;
-        return false;
-    }
-    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
-        error = ERROR_INTERNET_INTERNAL_ERROR;
+    if (multi_ == nullptr || easy_ == nullptr || !Configure(request) ||
+        curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
+        // Sticky like any other failure, so that a later read fails too.
+        error_ = ERROR_INTERNET_INTERNAL_ERROR;
+        error = error_;
         return false;
     }
     attached_ = true;
