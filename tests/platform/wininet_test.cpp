@@ -43,8 +43,9 @@ std::string Response(const std::string& head, const std::string& body) {
 
 std::string Pattern(std::size_t size) {
     std::string text(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
+    for (std::size_t i = 0; i < size; ++i) {
         text[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+    }
     return text;
 }
 
