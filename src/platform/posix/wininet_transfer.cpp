@@ -29,6 +29,7 @@ constexpr int PollSliceMs = 1000;
 // Results of OpenSSL's certificate verification (X509_V_ERR_*), as libcurl
 // reports them through CURLINFO_SSL_VERIFYRESULT.
 constexpr long CertificateOk = 0;
+constexpr long CertificateNameRefused = 1;
 
 std::string_view WithoutLineEnd(const char* data, std::size_t size) {
     std::string_view line(data, size);
@@ -244,9 +245,23 @@ DWORD HttpTransfer::ErrorFromResult(CURLcode result) const {
     if (result == CURLE_PEER_FAILED_VERIFICATION) {
         long verifyResult = CertificateOk;
         curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
-        // libcurl checks the name itself, after OpenSSL accepted the chain.
-        if (verifyResult == CertificateOk) return ERROR_INTERNET_SEC_CERT_CN_INVALID;
+        // libcurl checks the name itself, after OpenSSL accepted the chain,
+        // and then reports 0 or (7.88) X509_V_ERR_UNSPECIFIED; OpenSSL's own
+        // chain check never yields either.
+        if (verifyResult == CertificateOk || verifyResult == CertificateNameRefused) {
+            return ERROR_INTERNET_SEC_CERT_CN_INVALID;
+        }
         return WinInetErrorFromCertificate(verifyResult);
+    }
+    // The URL is always http or https; after connecting, this result means
+    // a reply without a status line (HTTP/0.9), which is refused.
+    if (result == CURLE_UNSUPPORTED_PROTOCOL && connected_) {
+        return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    }
+    // libcurl refuses a single header line beyond its own limit as "out of
+    // memory", before OnHeader could count it against MaxHeadBytes.
+    if (result == CURLE_OUT_OF_MEMORY && connected_ && !headComplete_) {
+        return ERROR_HTTP_INVALID_SERVER_RESPONSE;
     }
     return WinInetErrorFromCurl(result);
 }
