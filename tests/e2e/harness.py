@@ -61,6 +61,10 @@ def today_text():
     return datetime.datetime.now(datetime.timezone.utc).date().isoformat()
 
 
+# A name that only the test proxy knows: a request for it can only succeed
+# through the proxy. The test certificates name it beside "localhost".
+PROXIED_HOST = "proxied.holwerk.invalid"
+
 _test_pki = None
 
 
@@ -78,7 +82,7 @@ def test_pki():
         fcntl.flock(lock, fcntl.LOCK_EX)
         if not os.path.exists(os.path.join(folder, "complete")):
             shutil.rmtree(folder, ignore_errors=True)
-            certs.make_test_pki(folder, ["localhost"])
+            certs.make_test_pki(folder, ["localhost", PROXIED_HOST])
             open(os.path.join(folder, "complete"), "w").close()
         paths = {name: (os.path.join(folder, name + ".pem"), os.path.join(folder, name + ".key"))
                  for name in ("server", "wronghost", "other", "expired", "selfsigned")}

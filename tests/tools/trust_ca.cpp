@@ -3,8 +3,9 @@
 // CA of the black-box tests. Usage: holwerk_trust_ca CERTIFICATE.der
 // Adding the same certificate again replaces it, so repeated runs are safe.
 
-#include <wincrypt.h>
 #include <windows.h>
+// wincrypt.h needs the types of windows.h.
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <vector>
