@@ -217,10 +217,15 @@ class ScriptedServer(_Listener):
         return [request.request_line for request in self.requests]
 
     def handle(self, connection):
-        if self._tls:
-            connection.settimeout(30)
-            connection = self._tls.wrap_socket(connection, server_side=True)
-            connection.settimeout(None)
+        if not self._tls:
+            self._converse(connection)
+            return
+        connection.settimeout(30)
+        with self._tls.wrap_socket(connection, server_side=True) as secure:
+            secure.settimeout(None)
+            self._converse(secure)
+
+    def _converse(self, connection):
         buffer = b""
         while not self.closing.is_set():
             while b"\r\n\r\n" not in buffer:
