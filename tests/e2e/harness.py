@@ -80,10 +80,18 @@ def test_pki():
     folder = os.path.join(base, "e2e-pki")
     with open(os.path.join(base, "e2e-pki.lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        if not os.path.exists(os.path.join(folder, "complete")):
+        hosts = ["localhost", PROXIED_HOST]
+        marker = os.path.join(folder, "complete")
+        try:
+            with open(marker) as file:
+                complete = file.read().split() == hosts
+        except FileNotFoundError:
+            complete = False
+        if not complete:
             shutil.rmtree(folder, ignore_errors=True)
-            certs.make_test_pki(folder, ["localhost", PROXIED_HOST])
-            open(os.path.join(folder, "complete"), "w").close()
+            certs.make_test_pki(folder, hosts)
+            with open(marker, "w") as file:
+                file.write(" ".join(hosts) + "\n")
         paths = {name: (os.path.join(folder, name + ".pem"), os.path.join(folder, name + ".key"))
                  for name in ("server", "wronghost", "other", "expired", "selfsigned")}
         paths["ca"] = os.path.join(folder, "ca.pem")

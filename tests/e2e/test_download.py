@@ -96,6 +96,14 @@ class StoredBodyTest(DownloadTestCase):
         self.assertEqual(self.server.requests, [])
         self.assertEqual(self.read("keep.txt"), b"old")
 
+    def test_folder_at_the_target_counts_as_existing(self):
+        os.mkdir(self.path("folder"))
+        run = self.run_program("--quiet", self.server.url("/new"), "folder")
+        self.assertEqual(run.exit_code, 5)
+        self.assertEqual(run.stderr, lines(
+            "Fehler: Die Zieldatei existiert bereits. Verwenden Sie --force zum Ersetzen."))
+        self.assertEqual(self.server.requests, [])
+
     def test_force_replaces_existing_target(self):
         self.server.routes["/new"] = Reply(body=b"new body")
         self.write("keep.txt", b"old")
