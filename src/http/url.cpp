@@ -35,16 +35,15 @@ std::string Component(const std::vector<char>& buffer, DWORD length) {
 
 bool IsControlOrBlank(unsigned char c) { return c <= 0x20 || c == 0x7F; }
 
-// A request line must never carry a blank, a line break or another control
-// byte, whatever the URL came with; bytes from 0x80 are escaped as well so
-// that both clients send the same UTF-8 octets.
-std::string EscapeRequestTarget(const std::string& target) {
+// Percent-escapes blanks and control bytes, and with `nonAscii` also every
+// byte from 0x80.
+std::string EscapeUnsafeBytes(const std::string& text, bool nonAscii) {
     static const char Hex[] = "0123456789ABCDEF";
     std::string escaped;
-    escaped.reserve(target.size());
-    for (const char c : target) {
+    escaped.reserve(text.size());
+    for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (IsControlOrBlank(byte) || byte >= 0x80) {
+        if (IsControlOrBlank(byte) || (nonAscii && byte >= 0x80)) {
             escaped += '%';
             escaped += Hex[byte >> 4];
             escaped += Hex[byte & 0x0F];
@@ -127,7 +126,10 @@ bool SplitHttpUrl(const std::string& url, std::string& host, std::string& reques
     if (pathText.empty() || pathText[0] != '/') pathText.insert(0, "/");
 
     host = hostText;
-    requestTarget = EscapeRequestTarget(pathText + extraText);
+    // A request line must never carry a blank, a line break or another
+    // control byte, whatever the URL came with; bytes from 0x80 are escaped
+    // as well, so that every client sends the same UTF-8 octets.
+    requestTarget = EscapeUnsafeBytes(pathText + extraText, true);
     port = parts.nPort != 0 ? parts.nPort : (https ? 443 : 80);
     isHttps = https;
     return true;
@@ -142,7 +144,10 @@ bool ResolveRedirectTarget(const std::string& baseUrl, const std::string& locati
             "Weiterleitungsziel ist ungültig oder zu lang: " + WindowsErrorText(GetLastError());
         return false;
     }
-    targetUrl = buffer.data();
+    // Some clients leave the query and fragment as they came. The target is
+    // printed in the report and is the base of the next redirect, so a
+    // control byte (a terminal escape, say) from a server never survives.
+    targetUrl = EscapeUnsafeBytes(buffer.data(), false);
     return true;
 }
 

@@ -148,6 +148,10 @@ TEST(ResolveRedirectTargetTest, ResolvesLocationAgainstTheRedirectedUrl) {
         {"https://h/a/b", "HTTP://x/y", "http://x/y"},
         {"http://h/a/b", "/a b", "http://h/a%20b"},
         {"http://h/a/b", "/a\r\nX: y", "http://h/a%0D%0AX:%20y"},
+        // Whatever the client leaves in the query, no control byte or blank
+        // reaches the report or the next request.
+        {"http://h/a/b", "/q?a\x1b[31mb c\x7f", "http://h/q?a%1B[31mb%20c%7F"},
+        {"http://h/a/b", "#f\x1b g", "http://h/a/b#f%1B%20g"},
     };
     for (const ResolveCase& expected : cases) {
         SCOPED_TRACE(std::string(expected.base) + " + " + expected.location);

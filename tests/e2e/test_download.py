@@ -188,6 +188,18 @@ class RedirectTest(DownloadTestCase):
         self.assertEqual(self.server.request_lines(),
                          [b"HEAD /headmove HTTP/1.1", b"HEAD /headmoved HTTP/1.1"])
 
+    def test_control_bytes_from_location_never_reach_report_or_request(self):
+        self.server.routes["/escape"] = redirect("/escaped?a\x1b[31mb")
+        self.server.routes["/escaped?a%1B[31mb"] = Reply(body=b"ok")
+        url = self.server.url("/escape")
+        run = self.run_program(url, "out")
+        self.assertEqual(run.exit_code, 0, run.stderr)
+        self.assertEqual(run.stdout, lines(
+            START, "GET " + url, "Gespeichert: out", "Bytes: 2", "HTTP-Status: 200",
+            "Weiterleitungen: 1", "Ziel-URL: " + self.server.url("/escaped?a%1B[31mb")))
+        self.assertEqual(self.server.request_lines(),
+                         [b"GET /escape HTTP/1.1", b"GET /escaped?a%1B[31mb HTTP/1.1"])
+
     def test_redirect_without_location_fails(self):
         self.server.routes["/nowhere"] = Reply(status=302, body=b"")
         run = self.run_program("--quiet", self.server.url("/nowhere"), "out")
