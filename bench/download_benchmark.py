@@ -93,7 +93,8 @@ class SendfileServer:
 
 
 def timed_run(command, env, work):
-    """Wall time in seconds and peak resident memory in KiB of one run.
+    """Wall time and CPU time (user + system) in seconds and peak resident
+    memory in KiB of one run.
 
     The memory is the ru_maxrss that wait4 reports for the program. It is
     read by GNU time, a small process that forks the program: a child forked
@@ -101,15 +102,15 @@ def timed_run(command, env, work):
     into its ru_maxrss (the kernel keeps the high-water mark across exec)."""
     report = os.path.join(work, "rusage.txt")
     started = time.monotonic()
-    process = subprocess.run([TIME, "-f", "%M", "-o", report] + command, env=env,
+    process = subprocess.run([TIME, "-f", "%M %U %S", "-o", report] + command, env=env,
                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=False)
     elapsed = time.monotonic() - started
     if process.returncode != 0:
         sys.exit("%s failed with %d: %s" % (command[0], process.returncode,
                                              process.stderr.decode()))
     with open(report) as file:
-        peak = int(file.read().split()[-1])
-    return elapsed, peak
+        peak, user, system = file.read().split()[-3:]
+    return elapsed, float(user) + float(system), int(peak)
 
 
 def holwerk_env(home):
@@ -166,11 +167,12 @@ def main():
           % (size, size / (1 << 30), args.runs, args.folder))
     medians = {}
     for name in ("holwerk", "curl"):
-        times = [elapsed for elapsed, _ in results[name]]
+        times = [elapsed for elapsed, _, _ in results[name]]
         medians[name] = statistics.median(times)
-        peak = max(rss for _, rss in results[name])
-        print("%-8s median %.3f s  (runs: %s)  peak RSS %.1f MiB"
-              % (name, medians[name], " ".join("%.3f" % t for t in times), peak / 1024))
+        cpu = statistics.median(seconds for _, seconds, _ in results[name])
+        peak = max(rss for _, _, rss in results[name])
+        print("%-8s median %.3f s  (runs: %s)  median CPU %.3f s  peak RSS %.1f MiB"
+              % (name, medians[name], " ".join("%.3f" % t for t in times), cpu, peak / 1024))
     print("ratio holwerk/curl (median wall time): %.2f" % (medians["holwerk"] / medians["curl"]))
 
 
