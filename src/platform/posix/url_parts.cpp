@@ -238,7 +238,8 @@ void Store(const ComponentTarget& target, const char* url) {
         *target.length = static_cast<DWORD>(target.value.size());
         return;
     }
-    std::memcpy(*target.text, target.value.data(), target.value.size());
+    // An absent component is an empty view without any data pointer.
+    if (!target.value.empty()) std::memcpy(*target.text, target.value.data(), target.value.size());
     (*target.text)[target.value.size()] = '\0';
     *target.length = static_cast<DWORD>(target.value.size());
 }
