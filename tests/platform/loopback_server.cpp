@@ -5,6 +5,7 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -20,6 +21,10 @@ namespace {
 using NativeSocket = SOCKET;
 constexpr int SendFlags = 0;
 void CloseSocket(NativeSocket socket) { closesocket(socket); }
+void MakeNonBlocking(NativeSocket socket) {
+    u_long on = 1;
+    ioctlsocket(socket, FIONBIO, &on);
+}
 bool StartSockets() {
     static const bool started = [] {
         WSADATA data;
@@ -32,6 +37,9 @@ using NativeSocket = int;
 // A client that went away must fail the send, not kill the test with SIGPIPE.
 constexpr int SendFlags = MSG_NOSIGNAL;
 void CloseSocket(NativeSocket socket) { close(socket); }
+void MakeNonBlocking(NativeSocket socket) {
+    fcntl(socket, F_SETFL, fcntl(socket, F_GETFL) | O_NONBLOCK);
+}
 bool StartSockets() { return true; }
 #endif
 
@@ -141,9 +149,14 @@ void LoopbackServer::Serve(std::intptr_t handle) {
             case ServerStep::Kind::Send:
                 left = !SendAll(client, step.bytes, stopping_) && !stopping_;
                 break;
-            case ServerStep::Kind::Pause:
-                std::this_thread::sleep_for(std::chrono::milliseconds(step.milliseconds));
+            case ServerStep::Kind::Pause: {
+                const auto until =
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(step.milliseconds);
+                while (!stopping_ && std::chrono::steady_clock::now() < until) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
                 break;
+            }
             case ServerStep::Kind::Stall:
                 while (!stopping_ && !left) {
                     left = ClientGone(client);
@@ -212,6 +225,36 @@ std::uint16_t UnusedLoopbackPort() {
     // Bound but never listening: a connection attempt is refused.
     CloseSocket(probe);
     return port;
+}
+
+HangingListener::HangingListener() {
+    if (!StartSockets()) return;
+    const NativeSocket listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 0) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        CloseSocket(listener);
+        return;
+    }
+    listener_ = static_cast<std::intptr_t>(listener);
+    // Connections nobody accepts fill the queue.
+    for (int i = 0; i < 3; ++i) {
+        const NativeSocket filler = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        MakeNonBlocking(filler);
+        connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers_.push_back(static_cast<std::intptr_t>(filler));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    port_ = ntohs(address.sin_port);
+}
+
+HangingListener::~HangingListener() {
+    for (const std::intptr_t filler : fillers_) CloseSocket(ToNative(filler));
+    if (listener_ != -1) CloseSocket(ToNative(listener_));
 }
 
 }  // namespace holwerk

@@ -74,4 +74,22 @@ class LoopbackServer {
 /// A loopback port on which nothing listens: connecting to it is refused.
 std::uint16_t UnusedLoopbackPort();
 
+/// A loopback listener whose queue is full, so that a new connection hangs
+/// in its handshake (Linux drops the SYN instead of refusing it).
+class HangingListener {
+  public:
+    HangingListener();
+    ~HangingListener();
+    HangingListener(const HangingListener&) = delete;
+    HangingListener& operator=(const HangingListener&) = delete;
+
+    /// The port whose connections never complete; 0 when setting up failed.
+    std::uint16_t Port() const { return port_; }
+
+  private:
+    std::intptr_t listener_ = -1;
+    std::vector<std::intptr_t> fillers_;
+    std::uint16_t port_ = 0;
+};
+
 }  // namespace holwerk

@@ -43,8 +43,9 @@ std::string Response(const std::string& head, const std::string& body) {
 
 std::string Pattern(std::size_t size) {
     std::string text(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
+    for (std::size_t i = 0; i < size; ++i) {
         text[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+    }
     return text;
 }
 
@@ -339,6 +340,44 @@ TEST_F(WinInetContract, StalledResponseHeadFailsSendWithTimeout) {
     EXPECT_EQ(exchange.error, ERROR_INTERNET_TIMEOUT);
 }
 
+TEST_F(WinInetContract, ConnectTimeoutOfRootHandleEndsHangingConnect) {
+    SKIP_UNDER_WINE(
+        "the connect time-out of the root handle does not end the request either "
+        "(measured: still waiting after a minute)");
+    HangingListener listener;
+    ASSERT_NE(listener.Port(), 0);
+    HINTERNET root = InternetOpenA(Agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    ASSERT_NE(root, nullptr);
+    DWORD limitMs = 500;
+    ASSERT_TRUE(
+        InternetSetOptionA(root, INTERNET_OPTION_CONNECT_TIMEOUT, &limitMs, sizeof limitMs));
+    const std::string url = "http://127.0.0.1:" + std::to_string(listener.Port()) + "/";
+    const auto started = std::chrono::steady_clock::now();
+    SetLastError(0);
+    EXPECT_EQ(InternetOpenUrlA(root, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0), nullptr);
+    const DWORD error = GetLastError();
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(error, ERROR_INTERNET_TIMEOUT);
+    EXPECT_GE(waited, Milliseconds(450));
+    EXPECT_LT(waited, Milliseconds(5000));
+    EXPECT_TRUE(InternetCloseHandle(root));
+}
+
+TEST_F(WinInetContract, ReceiveTimeoutOfRootHandleHoldsForOpenUrl) {
+    SKIP_UNDER_WINE("a receive time-out set on the root handle does not reach its requests");
+    LoopbackServer server({ServerStep::Stall()});
+    HINTERNET root = InternetOpenA(Agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    ASSERT_NE(root, nullptr);
+    DWORD limitMs = 400;
+    ASSERT_TRUE(
+        InternetSetOptionA(root, INTERNET_OPTION_RECEIVE_TIMEOUT, &limitMs, sizeof limitMs));
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/";
+    SetLastError(0);
+    EXPECT_EQ(InternetOpenUrlA(root, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INTERNET_TIMEOUT);
+    EXPECT_TRUE(InternetCloseHandle(root));
+}
+
 TEST_F(WinInetContract, ClosingRequestWithEndlessBodyReturnsAtOnce) {
     SKIP_UNDER_WINE("closing a request with an unread body takes seconds");
     LoopbackServer server(
@@ -361,16 +400,24 @@ TEST_F(WinInetContract, ClosingRequestWithEndlessBodyReturnsAtOnce) {
     EXPECT_TRUE(server.WaitForClientToLeave(Milliseconds(3000)));
 }
 
-TEST_F(WinInetContract, ClosingParentBeforeChildDoesNotCrash) {
+TEST_F(WinInetContract, ClosingRootFirstClosesItsConnectionAndRequest) {
     LoopbackServer server({ServerStep::Send(Response("HTTP/1.1 200 OK\r\n", "body"))});
     Exchange exchange;
     ASSERT_TRUE(exchange.Send(server.Port(), "GET", "/")) << exchange.error;
     EXPECT_TRUE(InternetCloseHandle(exchange.root));
     exchange.root = nullptr;
-    InternetCloseHandle(exchange.connection);
+    SetLastError(0);
+    const BOOL connectionClosed = InternetCloseHandle(exchange.connection);
+    const DWORD connectionError = GetLastError();
     exchange.connection = nullptr;
-    InternetCloseHandle(exchange.request);
+    SetLastError(0);
+    const BOOL requestClosed = InternetCloseHandle(exchange.request);
+    const DWORD requestError = GetLastError();
     exchange.request = nullptr;
+    EXPECT_FALSE(connectionClosed);
+    EXPECT_EQ(connectionError, ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(requestClosed);
+    EXPECT_EQ(requestError, ERROR_INVALID_HANDLE);
 }
 
 // ---------------------------------------------------------------- what goes out
@@ -482,6 +529,20 @@ TEST_F(WinInetContract, SendFailsWithCannotConnectWhenNobodyListens) {
     EXPECT_FALSE(exchange.Send(UnusedLoopbackPort(), "GET", "/"));
     EXPECT_EQ(exchange.error, ERROR_INTERNET_CANNOT_CONNECT);
     EXPECT_NE(exchange.request, nullptr) << "connect and open only record; the send fails";
+    // Nothing to ask about and nothing to read. Wine answers both as if an
+    // empty response had come, so only the byte count holds there.
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    const BOOL queried = HttpQueryInfoA(
+        exchange.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
+    char piece[16];
+    DWORD count = 1;
+    const BOOL read = InternetReadFile(exchange.request, piece, sizeof piece, &count);
+    EXPECT_EQ(count, 0u);
+    if (!UnderWine()) {
+        EXPECT_FALSE(queried);
+        EXPECT_FALSE(read);
+    }
 }
 
 TEST_F(WinInetContract, ConnectRefusesEmptyHost) {

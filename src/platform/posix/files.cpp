@@ -40,6 +40,7 @@
 
 #include "platform/posix/error_map.h"
 #include "platform/posix/handles.h"
+#include "platform/posix/utf16.h"
 
 namespace {
 
@@ -51,31 +52,9 @@ bool NarrowPath(LPCWSTR path, std::string& narrow) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
     }
-    for (std::size_t at = 0; path[at] != 0; ++at) {
-        char32_t codePoint = path[at];
-        if (codePoint >= 0xD800 && codePoint <= 0xDBFF && path[at + 1] >= 0xDC00 &&
-            path[at + 1] <= 0xDFFF) {
-            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (path[at + 1] - 0xDC00);
-            ++at;
-        } else if (codePoint >= 0xD800 && codePoint <= 0xDFFF) {
-            SetLastError(ERROR_INVALID_NAME);
-            return false;
-        }
-        if (codePoint < 0x80) {
-            narrow.push_back(static_cast<char>(codePoint));
-        } else if (codePoint < 0x800) {
-            narrow.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-            narrow.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-        } else if (codePoint < 0x10000) {
-            narrow.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-            narrow.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-            narrow.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-        } else {
-            narrow.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-            narrow.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-            narrow.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-            narrow.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-        }
+    if (!EncodeUtf8(path, std::char_traits<WCHAR>::length(path), true, narrow)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
     }
     // Windows finds no entry for an empty name and reports the path as missing.
     if (narrow.empty()) {
