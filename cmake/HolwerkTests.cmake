@@ -20,3 +20,7 @@ endfunction()
 function(holwerk_contract_tests)
   target_sources(holwerk_contract_tests PRIVATE ${ARGN})
 endfunction()
+
+# Helpers shared by the test sources (tests/support/).
+target_include_directories(holwerk_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_include_directories(holwerk_contract_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)

@@ -7,11 +7,26 @@
 
 namespace holwerk {
 
+/// Source of the tick count in temporary names; the program passes GetTickCount.
+using TickSource = DWORD (*)();
+
+/// Creates path + infix + process ID + "-" + tick count + "-" + attempt
+/// exclusively, trying attempts 1 to 20 while the name is taken. tempPath
+/// receives the last name tried, handle the open file. On failure
+/// invalidName tells a name that cannot be converted from a refused
+/// creation, whose code is in error.
+bool CreateUniqueFile(const std::string& path, const char* infix, TickSource tickSource,
+                      std::string& tempPath, HANDLE& handle, bool& invalidName, DWORD& error);
+
 /// Creates a new, exclusive file beside the target, named target + ".part-"
 /// + process ID + "-" + tick count + "-" + attempt; tries up to 20 names.
 /// tempPath receives the last name tried, handle the open file.
-bool CreateTemporaryOutputFile(const std::string& targetPath, std::string& tempPath,
-                               HANDLE& handle, std::string& errorMessage);
+bool CreateTemporaryOutputFile(const std::string& targetPath, std::string& tempPath, HANDLE& handle,
+                               std::string& errorMessage);
+
+/// CreateTemporaryOutputFile with the tick counts taken from tickSource.
+bool CreateTemporaryOutputFile(const std::string& targetPath, TickSource tickSource,
+                               std::string& tempPath, HANDLE& handle, std::string& errorMessage);
 
 /// Writes all `length` bytes, continuing after short writes.
 bool WriteAllBytes(HANDLE handle, const void* data, std::uint32_t length,

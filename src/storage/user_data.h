@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "storage/temporary_output.h"
+
 namespace holwerk {
 
 /// Creates the last level of `path`; an existing entry of that name counts.
@@ -17,5 +19,10 @@ bool ReadTextFile(const std::string& path, std::string& content);
 /// Replaces the file with exactly `content` through a ".tmp-" file and a
 /// rename, so that a reader never sees a partly written file.
 bool WriteTextFileAtomic(const std::string& path, const std::string& content);
+
+/// WriteTextFileAtomic with the tick counts of the temporary name taken from
+/// tickSource.
+bool WriteTextFileAtomic(const std::string& path, const std::string& content,
+                         TickSource tickSource);
 
 }  // namespace holwerk

@@ -1,11 +1,190 @@
-// File functions over POSIX descriptors.
+// File functions over POSIX descriptors and paths.
+//
+// Paths are the UTF-8 bytes of the UTF-16 text; a path with an unpaired
+// surrogate is refused with ERROR_INVALID_NAME instead of being turned into
+// some other name. Where these functions differ from Windows:
+// - Share modes are not enforced: another process may open a file this one
+//   holds without sharing. CREATE_NEW (O_CREAT|O_EXCL) still guarantees that
+//   no two callers create the same file.
+// - Only CREATE_NEW and OPEN_EXISTING are known; security attributes,
+//   templates and attribute flags are ignored. New files get mode 0666 and new
+//   folders 0777, both reduced by the umask.
+// - A missing entry reports ERROR_FILE_NOT_FOUND and a missing folder on the
+//   way to it ERROR_PATH_NOT_FOUND, as on Windows; the layer tells the two
+//   apart by looking at the parent folder after the call has failed.
+// - ReadFile keeps reading until the count or the end of the file.
+// - GetFileSize without a high part fails (INVALID_FILE_SIZE,
+//   ERROR_FILE_TOO_LARGE) for a file of 4 GiB or more, where Windows hands
+//   back the low 32 bits.
+// - MoveFileExW with MOVEFILE_REPLACE_EXISTING replaces a file whose write
+//   permission is off (Windows refuses a read-only target) and may replace an
+//   empty folder with a folder. Without it the target is refused atomically
+//   (renameat2 with RENAME_NOREPLACE, or link and unlink where the file system
+//   lacks that). MOVEFILE_WRITE_THROUGH also syncs the target's folder; a
+//   folder that cannot be opened for reading or a file system that cannot
+//   sync folders is passed over.
+// - GetFileAttributesW knows folders, read-only files (no owner write
+//   permission) and everything else as FILE_ATTRIBUTE_NORMAL.
+// - GetTickCount is CLOCK_MONOTONIC, which stops while the machine sleeps.
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 #include "platform/posix/error_map.h"
 #include "platform/posix/handles.h"
+
+namespace {
+
+// Strict UTF-16 to UTF-8: an unpaired surrogate fails, so that the layer
+// never acts on a name other than the one it was given.
+bool NarrowPath(LPCWSTR path, std::string& narrow) {
+    narrow.clear();
+    if (path == nullptr) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    for (std::size_t at = 0; path[at] != 0; ++at) {
+        char32_t codePoint = path[at];
+        if (codePoint >= 0xD800 && codePoint <= 0xDBFF && path[at + 1] >= 0xDC00 &&
+            path[at + 1] <= 0xDFFF) {
+            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (path[at + 1] - 0xDC00);
+            ++at;
+        } else if (codePoint >= 0xD800 && codePoint <= 0xDFFF) {
+            SetLastError(ERROR_INVALID_NAME);
+            return false;
+        }
+        if (codePoint < 0x80) {
+            narrow.push_back(static_cast<char>(codePoint));
+        } else if (codePoint < 0x800) {
+            narrow.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+            narrow.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+        } else if (codePoint < 0x10000) {
+            narrow.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+            narrow.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+            narrow.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+        } else {
+            narrow.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+            narrow.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+            narrow.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+            narrow.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+        }
+    }
+    // Windows finds no entry for an empty name and reports the path as missing.
+    if (narrow.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    return true;
+}
+
+// The folder that holds `path`, as the kernel resolves it.
+std::string ParentFolder(const std::string& path) {
+    std::size_t end = path.size();
+    while (end > 1 && path[end - 1] == '/') --end;
+    const std::size_t slash = path.rfind('/', end - 1);
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// POSIX says ENOENT both for a missing entry and for a missing folder on the
+// way to it; Windows tells the two apart, and so does the program's message.
+DWORD ErrorForMissing(const std::string& path) {
+    return IsFolder(ParentFolder(path)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+// EBADF for an open descriptor means it is not open for that direction,
+// which Windows reports as a denied access.
+BOOL FailForDescriptor(int error, int descriptor) {
+    if (error == EBADF && fcntl(descriptor, F_GETFL) != -1) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return FailWithErrno(error);
+}
+
+BOOL FailForPath(int error, const std::string& path) {
+    SetLastError(error == ENOENT ? ErrorForMissing(path) : Win32ErrorFromErrno(error));
+    return FALSE;
+}
+
+HANDLE FailToOpen(int error, const std::string& path) {
+    FailForPath(error, path);
+    return INVALID_HANDLE_VALUE;
+}
+
+// Makes a finished rename durable: the new name lives in the folder's entries.
+BOOL SyncParentFolder(const std::string& path) {
+    const int folder = open(ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return TRUE;  // not readable: nothing this layer can sync
+    BOOL result = TRUE;
+    if (fsync(folder) != 0 && errno != EINVAL) result = FailWithErrno(errno);
+    close(folder);
+    return result;
+}
+
+// Renames without ever replacing `to`; EEXIST when it exists, EINVAL or
+// ENOSYS when the file system offers no such rename.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+    return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+}  // namespace
+
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/,
+                   LPSECURITY_ATTRIBUTES /*security*/, DWORD disposition, DWORD /*attributes*/,
+                   HANDLE /*templateFile*/) {
+    std::string name;
+    if (!NarrowPath(path, name)) return INVALID_HANDLE_VALUE;
+    int flags = O_CLOEXEC | O_NOCTTY;
+    const bool reading = (access & GENERIC_READ) != 0;
+    const bool writing = (access & GENERIC_WRITE) != 0;
+    flags |= reading && writing ? O_RDWR : writing ? O_WRONLY : O_RDONLY;
+    if (disposition == CREATE_NEW) {
+        flags |= O_CREAT | O_EXCL;
+    } else if (disposition != OPEN_EXISTING) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    int descriptor;
+    do {
+        descriptor = open(name.c_str(), flags, 0666);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) {
+        // A taken name, file or folder, is ERROR_FILE_EXISTS here, as
+        // Windows reports it for CREATE_NEW.
+        if (errno == EEXIST) {
+            SetLastError(ERROR_FILE_EXISTS);
+            return INVALID_HANDLE_VALUE;
+        }
+        return FailToOpen(errno, name);
+    }
+    // open() gives a descriptor for a folder; Windows refuses to open one as a
+    // file without backup semantics.
+    struct stat status;
+    if (fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
+        close(descriptor);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return HandleFromDescriptor(descriptor);
+}
 
 BOOL WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED) {
     if (written != nullptr) *written = 0;
@@ -18,8 +197,67 @@ BOOL WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLA
     do {
         result = write(descriptor, data, bytes);
     } while (result < 0 && errno == EINTR);
-    if (result < 0) return FailWithErrno(errno);
+    if (result < 0) return FailForDescriptor(errno, descriptor);
     if (written != nullptr) *written = static_cast<DWORD>(result);
+    return TRUE;
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPED) {
+    if (read != nullptr) *read = 0;
+    const int descriptor = DescriptorFromHandle(file);
+    if (descriptor < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    // A synchronous ReadFile on a file delivers the whole count unless the end
+    // of the file comes first.
+    DWORD total = 0;
+    while (total < bytes) {
+        const ssize_t result =
+            ::read(descriptor, static_cast<char*>(buffer) + total, bytes - total);
+        if (result < 0 && errno == EINTR) continue;
+        if (result < 0) return FailForDescriptor(errno, descriptor);
+        if (result == 0) break;
+        total += static_cast<DWORD>(result);
+        if (read != nullptr) *read = total;
+    }
+    return TRUE;
+}
+
+DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
+    const int descriptor = DescriptorFromHandle(file);
+    struct stat status;
+    if (descriptor < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    if (fstat(descriptor, &status) != 0) {
+        FailWithErrno(errno);
+        return INVALID_FILE_SIZE;
+    }
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    if (sizeHigh == nullptr && size > 0xFFFFFFFFu) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return INVALID_FILE_SIZE;
+    }
+    if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(size >> 32);
+    // A size whose low part looks like the failure value is told apart by the
+    // last error, as on Windows.
+    if (static_cast<DWORD>(size) == INVALID_FILE_SIZE) SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(size);
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+    const int descriptor = DescriptorFromHandle(file);
+    if (descriptor < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    int result;
+    do {
+        result = fsync(descriptor);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) return FailWithErrno(errno);
     return TRUE;
 }
 
@@ -32,4 +270,89 @@ BOOL CloseHandle(HANDLE handle) {
     // The descriptor is gone after close() even when it reports EINTR.
     if (close(descriptor) != 0 && errno != EINTR) return FailWithErrno(errno);
     return TRUE;
+}
+
+BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    std::string source;
+    std::string target;
+    if (!NarrowPath(from, source) || !NarrowPath(to, target)) return FALSE;
+    int result;
+    if (flags & MOVEFILE_REPLACE_EXISTING) {
+        result = rename(source.c_str(), target.c_str());
+    } else {
+        // Never a check followed by a rename: another process may create the
+        // target in between.
+        result = RenameNoReplace(source, target);
+        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            result = link(source.c_str(), target.c_str());
+            if (result == 0 && unlink(source.c_str()) != 0) {
+                const int error = errno;
+                unlink(target.c_str());
+                errno = error;
+                result = -1;
+            }
+        }
+    }
+    if (result != 0) {
+        const int error = errno;
+        if (error == EEXIST) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return FALSE;
+        }
+        if (error == ENOENT) {
+            struct stat status;
+            // Either the source is missing or the target's folder is.
+            if (lstat(source.c_str(), &status) != 0) return FailForPath(ENOENT, source);
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return FALSE;
+        }
+        return FailWithErrno(error);
+    }
+    if (flags & MOVEFILE_WRITE_THROUGH) return SyncParentFolder(target);
+    return TRUE;
+}
+
+BOOL DeleteFileW(LPCWSTR path) {
+    std::string name;
+    if (!NarrowPath(path, name)) return FALSE;
+    if (unlink(name.c_str()) != 0) return FailForPath(errno, name);
+    return TRUE;
+}
+
+BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES /*security*/) {
+    std::string name;
+    if (!NarrowPath(path, name)) return FALSE;
+    if (mkdir(name.c_str(), 0777) != 0) {
+        // Only the last level is made: a missing one above it is a missing path.
+        if (errno == ENOENT) {
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return FALSE;
+        }
+        return FailWithErrno(errno);
+    }
+    return TRUE;
+}
+
+DWORD GetFileAttributesW(LPCWSTR path) {
+    std::string name;
+    if (!NarrowPath(path, name)) return INVALID_FILE_ATTRIBUTES;
+    struct stat status;
+    if (stat(name.c_str(), &status) != 0) {
+        FailForPath(errno, name);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (S_ISDIR(status.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+    if ((status.st_mode & S_IWUSR) == 0) return FILE_ATTRIBUTE_READONLY;
+    return FILE_ATTRIBUTE_NORMAL;
+}
+
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
+DWORD GetTickCount() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const auto milliseconds = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                              static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+    // Wraps after 49.7 days, as on Windows.
+    return static_cast<DWORD>(milliseconds);
 }

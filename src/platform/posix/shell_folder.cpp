@@ -1,0 +1,57 @@
+// SHGetFolderPathW for the local application-data folder only.
+//
+// Where it differs from Windows:
+// - CSIDL_LOCAL_APPDATA is $XDG_DATA_HOME when that is set to an absolute
+//   path, else $HOME/.local/share; any other folder, a missing or relative
+//   HOME, or text that is not valid UTF-8 fails with E_FAIL.
+// - On Windows that folder always exists. Here it is created (mode 0700 for
+//   every missing level, as the XDG rules ask) when it is missing, whether or
+//   not CSIDL_FLAG_CREATE is given; an entry that is not a folder fails.
+// - The result has no trailing slash; one that does not fit into MAX_PATH
+//   units fails with E_FAIL.
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "platform/posix/win32_api.h"
+
+namespace {
+
+constexpr int CsidlFlagMask = 0xFF00;
+
+std::string DataHome() {
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome != nullptr && dataHome[0] == '/') return dataHome;
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/') return "";
+    return std::string(home) + "/.local/share";
+}
+
+// Creates every missing level of an absolute path; true when it ends as a folder.
+bool MakeFolders(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string level = path.substr(0, slash);
+        if (mkdir(level.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (slash == std::string::npos) break;
+    }
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+}  // namespace
+
+HRESULT SHGetFolderPathW(HWND /*owner*/, int folder, HANDLE /*token*/, DWORD /*flags*/,
+                         LPWSTR path) {
+    if ((folder & ~CsidlFlagMask) != CSIDL_LOCAL_APPDATA || path == nullptr) return E_FAIL;
+    std::string base = DataHome();
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    if (base.empty() || !MakeFolders(base)) return E_FAIL;
+    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, base.data(),
+                                          static_cast<int>(base.size()), path, MAX_PATH - 1);
+    if (units == 0) return E_FAIL;
+    path[units] = 0;
+    return S_OK;
+}

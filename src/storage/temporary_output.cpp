@@ -1,0 +1,111 @@
+#include "storage/temporary_output.h"
+
+#include <vector>
+
+#include "common/windows_error.h"
+#include "storage/text_encoding.h"
+
+namespace holwerk {
+
+namespace {
+
+constexpr int MaxAttempts = 20;
+
+std::string UpperHex(std::uint32_t value) {
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    std::string text;
+    do {
+        text.insert(text.begin(), Digits[value & 0xF]);
+        value >>= 4;
+    } while (value != 0);
+    return text;
+}
+
+DWORD ProductTicks() { return GetTickCount(); }
+
+}  // namespace
+
+bool CreateUniqueFile(const std::string& path, const char* infix, TickSource tickSource,
+                      std::string& tempPath, HANDLE& handle, bool& invalidName, DWORD& error) {
+    invalidName = false;
+    error = ERROR_SUCCESS;
+    const std::string prefix = path + infix + UpperHex(GetCurrentProcessId()) + "-";
+    std::vector<WCHAR> wide(PathBufferUnits);
+    for (int attempt = 1;; ++attempt) {
+        // A fresh tick count for every name: a name taken by a run that
+        // started in the same millisecond is unlikely to be taken again.
+        tempPath = prefix + UpperHex(tickSource()) + "-" + std::to_string(attempt);
+        if (!Utf8ToUtf16(tempPath, wide.data(), PathBufferUnits)) {
+            invalidName = true;
+            return false;
+        }
+        handle = CreateFileW(wide.data(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) return true;
+        error = GetLastError();
+        const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        if (!taken || attempt == MaxAttempts) return false;
+    }
+}
+
+bool CreateTemporaryOutputFile(const std::string& targetPath, std::string& tempPath, HANDLE& handle,
+                               std::string& errorMessage) {
+    return CreateTemporaryOutputFile(targetPath, ProductTicks, tempPath, handle, errorMessage);
+}
+
+bool CreateTemporaryOutputFile(const std::string& targetPath, TickSource tickSource,
+                               std::string& tempPath, HANDLE& handle, std::string& errorMessage) {
+    bool invalidName = false;
+    DWORD error = ERROR_SUCCESS;
+    if (CreateUniqueFile(targetPath, ".part-", tickSource, tempPath, handle, invalidName, error)) {
+        return true;
+    }
+    errorMessage = invalidName ? "Der temporäre Ausgabepfad ist ungültig oder zu lang."
+                               : "Temporäre Ausgabedatei kann nicht angelegt werden: " +
+                                     WindowsErrorText(error);
+    return false;
+}
+
+bool WriteAllBytes(HANDLE handle, const void* data, std::uint32_t length,
+                   std::string& errorMessage) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::uint32_t count = 0;
+    while (count < length) {
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes + count, length - count, &written, nullptr)) {
+            errorMessage = "Fehler beim Schreiben der Datei: " + WindowsErrorText(GetLastError());
+            return false;
+        }
+        // Zero bytes without an error would otherwise loop for ever.
+        if (written == 0) {
+            errorMessage = "Beim Schreiben wurden unerwartet null Bytes verarbeitet.";
+            return false;
+        }
+        count += written;
+    }
+    return true;
+}
+
+bool CommitOutputFile(std::string& tempPath, const std::string& targetPath, bool replaceExisting,
+                      std::string& errorMessage) {
+    DWORD flags = MOVEFILE_WRITE_THROUGH;
+    if (replaceExisting) flags |= MOVEFILE_REPLACE_EXISTING;
+    // MOVEFILE_COPY_ALLOWED never: a copy could leave a partly written target.
+    std::vector<WCHAR> from(PathBufferUnits);
+    std::vector<WCHAR> to(PathBufferUnits);
+    const bool fromConverted = Utf8ToUtf16(tempPath, from.data(), PathBufferUnits);
+    const bool toConverted = Utf8ToUtf16(targetPath, to.data(), PathBufferUnits);
+    if (!fromConverted || !toConverted) {
+        errorMessage = "Der Ausgabepfad ist ungültig oder zu lang.";
+        return false;
+    }
+    if (!MoveFileExW(from.data(), to.data(), flags)) {
+        errorMessage =
+            "Ausgabedatei kann nicht übernommen werden: " + WindowsErrorText(GetLastError());
+        return false;
+    }
+    tempPath.clear();
+    return true;
+}
+
+}  // namespace holwerk

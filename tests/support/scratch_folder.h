@@ -1,0 +1,108 @@
+#pragma once
+
+// Test helpers: a private folder per test, and whole-file reads and writes
+// that go through the standard library rather than the code under test.
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "platform/path_separator.h"
+#include "platform/win32.h"
+
+namespace holwerk {
+
+/// The UTF-8 text of a standard-library path.
+inline std::string Utf8Of(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+/// A standard-library path for UTF-8 text.
+inline std::filesystem::path PathOfUtf8(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+/// True when the test runs under Wine rather than on Windows or natively.
+inline bool RunningUnderWine() {
+#ifdef _WIN32
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
+/// A new empty folder below the system's temporary folder, removed with its
+/// contents at the end of the test.
+class ScratchFolder {
+  public:
+    ScratchFolder() {
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        for (unsigned attempt = 0;; ++attempt) {
+            const std::filesystem::path candidate =
+                base / ("holwerk-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                        std::to_string(GetTickCount()) + "-" + std::to_string(attempt));
+            if (std::filesystem::create_directory(candidate)) {
+                path_ = Utf8Of(candidate);
+                return;
+            }
+        }
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        // Folders a test made unwritable must be writable again to be emptied.
+        std::filesystem::permissions(PathOfUtf8(path_), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+        for (auto entry = std::filesystem::recursive_directory_iterator(
+                 PathOfUtf8(path_), std::filesystem::directory_options::skip_permission_denied,
+                 ignored);
+             entry != std::filesystem::recursive_directory_iterator(); entry.increment(ignored)) {
+            if (entry->is_directory(ignored)) {
+                std::filesystem::permissions(entry->path(), std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::add, ignored);
+            }
+        }
+        std::filesystem::remove_all(PathOfUtf8(path_), ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    /// The folder's own path, UTF-8, without a trailing separator.
+    const std::string& path() const { return path_; }
+
+    /// The path of `name` inside the folder.
+    std::string Path(const std::string& name) const { return path_ + PathSeparator + name; }
+
+    /// The names in the folder, sorted.
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(PathOfUtf8(path_))) {
+            names.push_back(Utf8Of(entry.path().filename()));
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+  private:
+    std::string path_;
+};
+
+/// Writes `bytes` as the whole file at `path`.
+inline void WriteWholeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream file(PathOfUtf8(path), std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+/// The whole file at `path`; "<missing>" when it cannot be opened.
+inline std::string ReadWholeFile(const std::string& path) {
+    std::ifstream file(PathOfUtf8(path), std::ios::binary);
+    if (!file) return "<missing>";
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+}  // namespace holwerk
