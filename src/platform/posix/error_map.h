@@ -12,6 +12,10 @@ DWORD Win32ErrorFromErrno(int error);
 /// The WinINet error code for a libcurl result (a CURLcode, passed as int).
 DWORD WinInetErrorFromCurl(int curlCode);
 
+/// The WinINet error code for a refused server certificate, from OpenSSL's
+/// verification result (an X509_V_ERR_* value, as libcurl reports it).
+DWORD WinInetErrorFromCertificate(long verifyResult);
+
 /// Sets the thread's last error from errno and returns FALSE, for one-line
 /// failure paths in the file functions.
 BOOL FailWithErrno(int error);

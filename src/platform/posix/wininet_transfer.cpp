@@ -1,0 +1,321 @@
+#include "platform/posix/wininet_transfer.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "platform/posix/error_map.h"
+
+namespace holwerk {
+
+namespace {
+
+// libcurl's receive buffer and the staging buffer in front of the caller.
+// Measured on a local 1 GiB transfer: with libcurl's default 16 KiB and a
+// pause per chunk the transfer took almost twice curl's own time; with half
+// a megabyte on both sides the cost of driving the multi handle disappears
+// in the copies.
+constexpr long ReceiveBufferBytes = 512 * 1024;
+constexpr std::size_t StagingBytes = 512 * 1024;
+
+// A response head larger than this is refused as an invalid server response
+// before libcurl's own, larger limits would report it as something else.
+constexpr std::size_t MaxHeadBytes = 64 * 1024;
+
+// How long one wait for socket activity may last when no idle limit applies.
+constexpr int PollSliceMs = 1000;
+
+// Results of OpenSSL's certificate verification (X509_V_ERR_*), as libcurl
+// reports them through CURLINFO_SSL_VERIFYRESULT.
+constexpr long CertificateOk = 0;
+
+std::string_view WithoutLineEnd(const char* data, std::size_t size) {
+    std::string_view line(data, size);
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
+
+// The status code of a status line "HTTP/1.1 200 OK"; 0 when there is none.
+DWORD StatusFromLine(std::string_view line) {
+    if (line.substr(0, 5) != "HTTP/") return 0;
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos) return 0;
+    DWORD status = 0;
+    int digits = 0;
+    for (std::size_t i = blank + 1; i < line.size() && digits < 3; ++i, ++digits) {
+        if (line[i] < '0' || line[i] > '9') return 0;
+        status = status * 10 + static_cast<DWORD>(line[i] - '0');
+    }
+    return digits == 3 ? status : 0;
+}
+
+const char* NonEmptyEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+}  // namespace
+
+HttpTransfer::HttpTransfer() = default;
+
+HttpTransfer::~HttpTransfer() {
+    // Removing an unfinished transfer closes its connection at once; nothing
+    // is drained, however long the body would have been.
+    if (attached_) curl_multi_remove_handle(multi_, easy_);
+    if (easy_ != nullptr) curl_easy_cleanup(easy_);
+    if (multi_ != nullptr) curl_multi_cleanup(multi_);
+    curl_slist_free_all(headerList_);
+}
+
+bool HttpTransfer::Configure(const TransferRequest& request) {
+    for (const std::string& header : request.headers) {
+        curl_slist* extended = curl_slist_append(headerList_, header.c_str());
+        if (extended == nullptr) return false;
+        headerList_ = extended;
+    }
+
+    bool ok = true;
+    auto set = [&](CURLoption option, auto value) {
+        ok = ok && curl_easy_setopt(easy_, option, value) == CURLE_OK;
+    };
+    set(CURLOPT_URL, request.url.c_str());
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    set(CURLOPT_PATH_AS_IS, 1L);
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_ERRORBUFFER, errorText_);
+    set(CURLOPT_FOLLOWLOCATION, 0L);
+    set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    set(CURLOPT_HTTP_TRANSFER_DECODING, 1L);
+    // A proxy's answer to CONNECT is not the server's response head.
+    set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    set(CURLOPT_SSL_VERIFYPEER, 1L);
+    set(CURLOPT_SSL_VERIFYHOST, 2L);
+    // libcurl itself does not read these (its built-in bundle wins); OpenSSL
+    // programs and the curl tool do, and so does this layer.
+    if (const char* file = NonEmptyEnvironment("SSL_CERT_FILE")) set(CURLOPT_CAINFO, file);
+    if (const char* folder = NonEmptyEnvironment("SSL_CERT_DIR")) set(CURLOPT_CAPATH, folder);
+    if (request.connectTimeoutMs > 0) {
+        set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connectTimeoutMs));
+    }
+    set(CURLOPT_BUFFERSIZE, ReceiveBufferBytes);
+    set(CURLOPT_HEADERFUNCTION, &HttpTransfer::OnHeader);
+    set(CURLOPT_HEADERDATA, this);
+    set(CURLOPT_WRITEFUNCTION, &HttpTransfer::OnBody);
+    set(CURLOPT_WRITEDATA, this);
+    set(CURLOPT_PREREQFUNCTION, &HttpTransfer::OnConnected);
+    set(CURLOPT_PREREQDATA, this);
+    if (request.method == "GET") {
+        set(CURLOPT_HTTPGET, 1L);
+    } else if (request.method == "HEAD") {
+        // Without NOBODY libcurl would wait for the body a Content-Length
+        // announces, which a HEAD response never carries.
+        set(CURLOPT_NOBODY, 1L);
+    } else {
+        set(CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    }
+    if (!request.userAgent.empty()) set(CURLOPT_USERAGENT, request.userAgent.c_str());
+    set(CURLOPT_HTTPHEADER, headerList_);
+    return ok;
+}
+
+bool HttpTransfer::Start(const TransferRequest& request, DWORD& error) {
+    sendTimeoutMs_ = request.sendTimeoutMs;
+    receiveTimeoutMs_ = request.receiveTimeoutMs;
+    stagingCapacity_ = StagingBytes;
+    staging_ = std::make_unique<char[]>(stagingCapacity_);
+    multi_ = curl_multi_init();
+    easy_ = curl_easy_init();
+    if (multi_ == nullptr || easy_ == nullptr || !Configure(request)) {
+        error = ERROR_INTERNET_INTERNAL_ERROR;
+        return false;
+    }
+    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
+        error = ERROR_INTERNET_INTERNAL_ERROR;
+        return false;
+    }
+    attached_ = true;
+
+    Drive(&HttpTransfer::HeadComplete);
+    if (headComplete_) return true;
+    // The transfer ended without a final response head and without an error
+    // of its own: nothing usable came back.
+    error = error_ != ERROR_SUCCESS ? error_ : ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    error_ = error;
+    return false;
+}
+
+bool HttpTransfer::Read(char* buffer, std::size_t capacity, std::size_t& count, DWORD& error) {
+    count = 0;
+    if (!StagingHasData()) {
+        stagingBegin_ = 0;
+        stagingEnd_ = 0;
+        if (error_ == ERROR_SUCCESS && !finished_) {
+            if (paused_) {
+                // Resuming hands libcurl's held-back data to OnBody at once,
+                // often enough to serve this call without polling.
+                paused_ = false;
+                const CURLcode result = curl_easy_pause(easy_, CURLPAUSE_CONT);
+                if (result != CURLE_OK) error_ = ErrorFromResult(result);
+            }
+            if (error_ == ERROR_SUCCESS && !StagingHasData()) {
+                Drive(&HttpTransfer::StagingHasData);
+            }
+        }
+        if (!StagingHasData()) {
+            if (error_ != ERROR_SUCCESS) {
+                error = error_;
+                return false;
+            }
+            return true;  // finished, and every byte was handed out
+        }
+    }
+    count = std::min(capacity, stagingEnd_ - stagingBegin_);
+    std::memcpy(buffer, staging_.get() + stagingBegin_, count);
+    stagingBegin_ += count;
+    return true;
+}
+
+bool HttpTransfer::Drive(bool (HttpTransfer::*stop)() const) {
+    Clock::time_point idleSince = Clock::now();
+    std::uint64_t seen = progress_;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi_, &running) != CURLM_OK) {
+            error_ = ERROR_INTERNET_INTERNAL_ERROR;
+            return false;
+        }
+        CollectResult();
+        if ((this->*stop)()) return true;
+        if (finished_ || error_ != ERROR_SUCCESS) return false;
+
+        const Clock::time_point now = Clock::now();
+        if (progress_ != seen) {
+            seen = progress_;
+            idleSince = now;
+        }
+        int waitMs = PollSliceMs;
+        const DWORD limitMs = IdleLimitMs();
+        if (limitMs > 0) {
+            const auto idleMs =
+                std::chrono::duration_cast<std::chrono::milliseconds>(now - idleSince).count();
+            if (idleMs >= limitMs) {
+                error_ = ERROR_INTERNET_TIMEOUT;
+                return false;
+            }
+            waitMs = static_cast<int>(std::min<long long>(limitMs - idleMs, PollSliceMs));
+        }
+        if (curl_multi_poll(multi_, nullptr, 0, waitMs, nullptr) != CURLM_OK) {
+            error_ = ERROR_INTERNET_INTERNAL_ERROR;
+            return false;
+        }
+    }
+}
+
+void HttpTransfer::CollectResult() {
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+        if (message->msg != CURLMSG_DONE) continue;
+        finished_ = true;
+        if (message->data.result != CURLE_OK && error_ == ERROR_SUCCESS) {
+            error_ = ErrorFromResult(message->data.result);
+        }
+    }
+}
+
+DWORD HttpTransfer::IdleLimitMs() {
+    // Until the connection stands, libcurl's connect time-out applies.
+    if (!connected_) return 0;
+    if (!requestSent_) {
+        long sent = 0;
+        if (curl_easy_getinfo(easy_, CURLINFO_REQUEST_SIZE, &sent) == CURLE_OK && sent > 0) {
+            requestSent_ = true;
+        } else {
+            return sendTimeoutMs_;
+        }
+    }
+    return receiveTimeoutMs_;
+}
+
+DWORD HttpTransfer::ErrorFromResult(CURLcode result) const {
+    if (ownError_ != ERROR_SUCCESS) return ownError_;
+    if (result == CURLE_PEER_FAILED_VERIFICATION) {
+        long verifyResult = CertificateOk;
+        curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+        // libcurl checks the name itself, after OpenSSL accepted the chain.
+        if (verifyResult == CertificateOk) return ERROR_INTERNET_SEC_CERT_CN_INVALID;
+        return WinInetErrorFromCertificate(verifyResult);
+    }
+    return WinInetErrorFromCurl(result);
+}
+
+std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+    auto* transfer = static_cast<HttpTransfer*>(self);
+    const std::size_t bytes = size * count;
+    transfer->progress_ += bytes;
+    // Trailers of a chunked body come this way too; the head is complete.
+    if (transfer->headComplete_) return bytes;
+
+    const std::string_view line = WithoutLineEnd(data, bytes);
+    ResponseHead& pending = transfer->pending_;
+    if (line.empty()) {
+        if (pending.lines.empty()) return bytes;
+        if (pending.statusCode >= 100 && pending.statusCode <= 199) {
+            // An interim response; the final one follows.
+            pending = ResponseHead{};
+            transfer->pendingBytes_ = 0;
+            return bytes;
+        }
+        transfer->head_ = std::move(pending);
+        transfer->headComplete_ = true;
+        return bytes;
+    }
+    transfer->pendingBytes_ += bytes;
+    if (transfer->pendingBytes_ > MaxHeadBytes) {
+        transfer->ownError_ = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        return 0;
+    }
+    if (pending.lines.empty()) pending.statusCode = StatusFromLine(line);
+    pending.lines.emplace_back(line);
+    return bytes;
+}
+
+std::size_t HttpTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+    auto* transfer = static_cast<HttpTransfer*>(self);
+    const std::size_t bytes = size * count;
+    if (transfer->stagingEnd_ + bytes > transfer->stagingCapacity_) {
+        const std::size_t held = transfer->stagingEnd_ - transfer->stagingBegin_;
+        if (held + bytes > transfer->stagingCapacity_) {
+            if (held > 0) {
+                // Full: libcurl keeps this piece and stops reading until the
+                // caller has drained the staging buffer.
+                transfer->paused_ = true;
+                return CURL_WRITEFUNC_PAUSE;
+            }
+            // A single piece larger than the buffer: grow once to its size
+            // (libcurl's pieces are bounded by its receive buffer).
+            transfer->staging_ = std::make_unique<char[]>(bytes);
+            transfer->stagingCapacity_ = bytes;
+        } else {
+            std::memmove(transfer->staging_.get(),
+                         transfer->staging_.get() + transfer->stagingBegin_, held);
+        }
+        transfer->stagingBegin_ = 0;
+        transfer->stagingEnd_ = held;
+    }
+    std::memcpy(transfer->staging_.get() + transfer->stagingEnd_, data, bytes);
+    transfer->stagingEnd_ += bytes;
+    transfer->progress_ += bytes;
+    return bytes;
+}
+
+int HttpTransfer::OnConnected(void* self, char*, char*, int, int) {
+    auto* transfer = static_cast<HttpTransfer*>(self);
+    transfer->connected_ = true;
+    transfer->progress_ += 1;
+    return CURL_PREREQFUNC_OK;
+}
+
+}  // namespace holwerk

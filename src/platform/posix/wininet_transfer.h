@@ -1,0 +1,104 @@
+#pragma once
+
+// One HTTP exchange over libcurl's multi interface, driven by the caller's
+// own calls instead of a callback loop: Start() returns once the final
+// response head has arrived, Read() hands the body out in the caller's
+// pieces through a bounded staging buffer. Used by the WinINet functions of
+// this folder only.
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/posix/win32_api.h"
+
+namespace holwerk {
+
+/// What one request sends and how long it may wait.
+struct TransferRequest {
+    std::string url;                   // scheme, host, port and escaped target
+    std::string method;                // verb as given
+    std::vector<std::string> headers;  // "Name: value" lines, caller's first
+    std::string userAgent;             // empty: no User-Agent header
+    DWORD connectTimeoutMs = 0;        // 0: libcurl's default
+    DWORD sendTimeoutMs = 0;           // idle limit while the request goes out; 0: none
+    DWORD receiveTimeoutMs = 0;        // idle limit while waiting for data; 0: none
+};
+
+/// The response head as received: status line first, then the header lines,
+/// each without its line end.
+struct ResponseHead {
+    std::vector<std::string> lines;
+    DWORD statusCode = 0;
+};
+
+/// One request and its response.
+class HttpTransfer {
+  public:
+    HttpTransfer();
+    ~HttpTransfer();
+    HttpTransfer(const HttpTransfer&) = delete;
+    HttpTransfer& operator=(const HttpTransfer&) = delete;
+
+    /// Sends the request and waits for the final (not 1xx) response head.
+    /// False with a WinINet error code when that fails.
+    bool Start(const TransferRequest& request, DWORD& error);
+
+    /// Copies up to `capacity` body bytes into `buffer`. Zero bytes with true
+    /// means the body is complete; a body cut short fails instead.
+    bool Read(char* buffer, std::size_t capacity, std::size_t& count, DWORD& error);
+
+    /// The final response head; valid after Start() succeeded.
+    const ResponseHead& Head() const { return head_; }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
+    static int OnConnected(void* self, char*, char*, int, int);
+
+    bool Configure(const TransferRequest& request);
+    bool HeadComplete() const { return headComplete_; }
+    bool StagingHasData() const { return stagingEnd_ > stagingBegin_; }
+    // Runs libcurl until `stop` holds for this transfer or the transfer ends;
+    // false when it failed (error_ set) or stayed idle past its limit.
+    bool Drive(bool (HttpTransfer::*stop)() const);
+    void CollectResult();
+    DWORD IdleLimitMs();
+    DWORD ErrorFromResult(CURLcode result) const;
+
+    CURLM* multi_ = nullptr;
+    CURL* easy_ = nullptr;
+    curl_slist* headerList_ = nullptr;
+    bool attached_ = false;
+    char errorText_[CURL_ERROR_SIZE] = {};
+
+    DWORD sendTimeoutMs_ = 0;
+    DWORD receiveTimeoutMs_ = 0;
+    bool connected_ = false;
+    bool requestSent_ = false;
+    std::uint64_t progress_ = 0;  // grows with every byte libcurl hands over
+
+    ResponseHead pending_;  // the response head being received
+    std::size_t pendingBytes_ = 0;
+    ResponseHead head_;  // the final response head
+    bool headComplete_ = false;
+
+    // Body bytes between libcurl and the caller: [stagingBegin_, stagingEnd_).
+    std::unique_ptr<char[]> staging_;
+    std::size_t stagingCapacity_ = 0;
+    std::size_t stagingBegin_ = 0;
+    std::size_t stagingEnd_ = 0;
+    bool paused_ = false;
+
+    bool finished_ = false;
+    DWORD error_ = ERROR_SUCCESS;     // sticky once the transfer failed
+    DWORD ownError_ = ERROR_SUCCESS;  // a failure a callback detected itself
+};
+
+}  // namespace holwerk
