@@ -28,8 +28,8 @@ bool Utf8ToUtf16(const std::string& text, WCHAR* buffer, std::int64_t capacity) 
     const int written = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
                                             static_cast<int>(text.size()), buffer, units);
     if (written == 0) return false;
-    // Strict input never ends in a high surrogate; one there is the first half
-    // of a pair that did not fit, which Wine hands back as success.
+    // Wine cuts a surrogate pair that only half fits and reports success;
+    // well-formed text never ends in half a pair, so that is text that did not fit.
     const WCHAR last = buffer[written - 1];
     if (last >= 0xD800 && last <= 0xDBFF) return false;
     buffer[written] = 0;

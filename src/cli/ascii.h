@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace holwerk {
+
+/// The text with ASCII "A" to "Z" turned into "a" to "z"; other bytes stay.
+inline std::string ToAsciiLower(std::string text) {
+    for (char& byte : text) {
+        if (byte >= 'A' && byte <= 'Z') byte = static_cast<char>(byte - 'A' + 'a');
+    }
+    return text;
+}
+
+}  // namespace holwerk
