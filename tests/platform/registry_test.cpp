@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifndef _WIN32
@@ -245,6 +246,36 @@ TEST_F(RegistryContract, HandleAccessIsChecked) {
     ASSERT_EQ(Open("", readOnly, KEY_QUERY_VALUE), static_cast<LSTATUS>(ERROR_SUCCESS));
     EXPECT_EQ(Set(readOnly, "v", REG_BINARY, {2}), static_cast<LSTATUS>(ERROR_ACCESS_DENIED));
     RegCloseKey(readOnly);
+}
+
+// Writers of different values of one key, at the same time, lose nothing.
+TEST_F(RegistryContract, ConcurrentWritersKeepEveryValue) {
+    HKEY key = Create("\\Shared");
+    constexpr int Writers = 4;
+    constexpr int Rounds = 10;
+    std::vector<std::thread> threads;
+    for (int writer = 0; writer < Writers; ++writer) {
+        threads.emplace_back([this, key, writer] {
+            for (int round = 0; round < Rounds; ++round) {
+                const std::string name = "w" + std::to_string(writer) + "-" + std::to_string(round);
+                EXPECT_EQ(Set(key, name, REG_BINARY, {static_cast<BYTE>(round)}),
+                          static_cast<LSTATUS>(ERROR_SUCCESS));
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int writer = 0; writer < Writers; ++writer) {
+        for (int round = 0; round < Rounds; ++round) {
+            const std::string name = "w" + std::to_string(writer) + "-" + std::to_string(round);
+            BYTE data = 0xEE;
+            DWORD size = 1;
+            EXPECT_EQ(RegQueryValueExW(key, Wide(name).data(), nullptr, nullptr, &data, &size),
+                      static_cast<LSTATUS>(ERROR_SUCCESS))
+                << name;
+            EXPECT_EQ(data, round) << name;
+        }
+    }
+    RegCloseKey(key);
 }
 
 #ifndef _WIN32
