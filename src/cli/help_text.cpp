@@ -1,5 +1,7 @@
 #include "cli/help_text.h"
 
+#include <vector>
+
 #include "cli/console_output.h"
 #include "common/build_config.h"
 
@@ -17,10 +19,6 @@ std::string OptionLine(const std::string& label, const std::string& description)
     const std::size_t padding = label.size() < LabelWidth ? LabelWidth - label.size() : 1;
     return "  " + label + std::string(padding, ' ') + description;
 }
-
-}  // namespace
-
-std::string VersionLine() { return std::string("Holwerk ") + CurrentVersion; }
 
 std::vector<std::string> HelpLines() {
     const std::string host = ExampleHost;
@@ -60,6 +58,10 @@ std::vector<std::string> HelpLines() {
         "Webseite: https://www.tolvik.example/holwerk/",
     };
 }
+
+}  // namespace
+
+std::string VersionLine() { return std::string("Holwerk ") + CurrentVersion; }
 
 void PrintVersion() { WriteOutputLine(VersionLine()); }
 

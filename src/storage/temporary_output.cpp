@@ -29,6 +29,7 @@ bool CreateUniqueFile(const std::string& path, const char* infix, TickSource tic
                       std::string& tempPath, HANDLE& handle, bool& invalidName, DWORD& error) {
     invalidName = false;
     error = ERROR_SUCCESS;
+    handle = INVALID_HANDLE_VALUE;
     const std::string prefix = path + infix + UpperHex(GetCurrentProcessId()) + "-";
     std::vector<WCHAR> wide(PathBufferUnits);
     for (int attempt = 1;; ++attempt) {

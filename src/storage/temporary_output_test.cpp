@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/scratch_folder.h"
+#include "support/unprivileged.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -129,7 +130,9 @@ TEST_F(TemporaryOutputFile, UnconvertibleNameFailsWithoutTryingAnother) {
     const std::string invalidUtf8 = scratch.Path("datei\xC0\xAF.bin");
     for (const std::string& target : {tooLongForTheSuffix, invalidUtf8}) {
         countingTick = 0x100;
+        handle = nullptr;
         EXPECT_FALSE(CreateTemporaryOutputFile(target, CountingTicks, tempPath, handle, message));
+        EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
         EXPECT_EQ(message, "Der temporäre Ausgabepfad ist ungültig oder zu lang.");
         EXPECT_EQ(tempPath, PartName(target, 0x100, 1));
         EXPECT_EQ(countingTick, 0x101u);
@@ -256,6 +259,47 @@ TEST_F(Commit, UnconvertiblePathsFailBeforeAnythingMoves) {
     EXPECT_EQ(ReadWholeFile(tempPath), "");
     EXPECT_FALSE(std::filesystem::exists(PathOfUtf8(target)));
 }
+
+// ------------------------------------------------------------ permissions
+
+#ifndef _WIN32
+// Run as nobody through PermissionCases.RunAsNobodyWhenTheTestsRunAsRoot.
+class TemporaryOutputUnprivileged : public TemporaryOutputFile {
+  protected:
+    void SetUp() override {
+        if (!PermissionsApply()) GTEST_SKIP() << "permission bits do not stop root";
+    }
+    void MakeReadOnly(const std::string& folder) {
+        std::filesystem::permissions(PathOfUtf8(folder), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::remove);
+    }
+};
+
+TEST_F(TemporaryOutputUnprivileged, UnwritableFolderFailsAtTheFirstAttemptWithAccessDenied) {
+    const std::string target = scratch.Path("datei.bin");
+    MakeReadOnly(scratch.path());
+    EXPECT_FALSE(CreateTemporaryOutputFile(target, FixedTicks, tempPath, handle, message));
+    EXPECT_EQ(message, "Temporäre Ausgabedatei kann nicht angelegt werden: Windows-Fehler 5");
+    EXPECT_EQ(tempPath, PartName(target, FixedTick, 1));
+    EXPECT_TRUE(scratch.Entries().empty());
+}
+
+TEST_F(TemporaryOutputUnprivileged, CommitIntoAFolderThatTurnedReadOnlyKeepsBothFiles) {
+    const std::string target = scratch.Path("datei.bin");
+    WriteWholeFile(target, "alt");
+    ASSERT_TRUE(CreateTemporaryOutputFile(target, FixedTicks, tempPath, handle, message));
+    ASSERT_TRUE(WriteAllBytes(handle, "neu", 3, message));
+    CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+    MakeReadOnly(scratch.path());
+    const std::string kept = tempPath;
+    EXPECT_FALSE(CommitOutputFile(tempPath, target, true, message));
+    EXPECT_EQ(message, "Ausgabedatei kann nicht übernommen werden: Windows-Fehler 5");
+    EXPECT_EQ(tempPath, kept);
+    EXPECT_EQ(ReadWholeFile(target), "alt");
+    EXPECT_EQ(ReadWholeFile(tempPath), "neu");
+}
+#endif
 
 }  // namespace
 }  // namespace holwerk

@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "storage/text_encoding.h"
+#include "support/environment.h"
 #include "support/scratch_folder.h"
+#include "support/unprivileged.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -122,6 +127,48 @@ TEST_F(UserData, RefusedRenameKeepsTheOldEntryAndRemovesTheTemporaryFile) {
     EXPECT_EQ(ReadWholeFile(path + PathSeparator + "inhalt.txt"), "bleibt");
 }
 
+TEST_F(UserData, ParallelWritersAndReadersOnlyEverSeeWholeVersions) {
+    // Threads of one process share the process ID and often the tick count,
+    // so their temporary names collide and the attempt numbers must differ.
+    const std::string path = scratch.Path("update-state.txt");
+    const std::vector<std::string> versions = {std::string(3000, 'a'), std::string(5000, 'b'),
+                                               std::string(7000, 'c'), std::string(9000, 'd')};
+    ASSERT_TRUE(WriteTextFileAtomic(path, versions[0]));
+    std::atomic<int> failedWrites = 0;
+    std::atomic<int> tornReads = 0;
+    std::atomic<bool> writing = true;
+    std::vector<std::thread> writers;
+    for (const std::string& version : versions) {
+        writers.emplace_back([&] {
+            for (int round = 0; round < 50; ++round) {
+                if (!WriteTextFileAtomic(path, version)) ++failedWrites;
+            }
+        });
+    }
+    std::thread reader([&] {
+        while (writing) {
+            std::string content;
+            // Windows refuses to replace a file open for reading: then a
+            // write fails, and no reader ever sees a partial file.
+            if (ReadTextFile(path, content) &&
+                std::find(versions.begin(), versions.end(), content) == versions.end()) {
+                ++tornReads;
+            }
+        }
+    });
+    for (std::thread& writer : writers) writer.join();
+    writing = false;
+    reader.join();
+    EXPECT_EQ(tornReads, 0);
+#ifndef _WIN32
+    EXPECT_EQ(failedWrites, 0);
+#endif
+    std::string content;
+    ASSERT_TRUE(ReadTextFile(path, content));
+    EXPECT_NE(std::find(versions.begin(), versions.end(), content), versions.end());
+    EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"update-state.txt"});
+}
+
 TEST_F(UserData, WriteTextFileAtomicFailsForAPathItCannotUse) {
     EXPECT_FALSE(WriteTextFileAtomic(scratch.Path("fehlt") + PathSeparator + "x.txt", "neu"));
     EXPECT_FALSE(WriteTextFileAtomic(scratch.Path("ung\xC3ltig.txt"), "neu"));
@@ -146,31 +193,11 @@ TEST_F(UserData, UserDataFolderLiesBelowLocalApplicationData) {
 // Natively the data home comes from the environment, as on the user's machine.
 class UserDataFolder : public UserData {
   protected:
-    void SetUp() override {
-        Save("HOME", savedHome);
-        Save("XDG_DATA_HOME", savedDataHome);
-    }
-    void TearDown() override {
-        Restore("HOME", savedHome);
-        Restore("XDG_DATA_HOME", savedDataHome);
-    }
-    static void Save(const char* name, std::optional<std::string>& saved) {
-        const char* value = std::getenv(name);
-        if (value != nullptr) saved = value;
-    }
-    static void Restore(const char* name, const std::optional<std::string>& saved) {
-        if (saved) {
-            setenv(name, saved->c_str(), 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    std::optional<std::string> savedHome;
-    std::optional<std::string> savedDataHome;
+    ScopedEnvironment environment;
 };
 
 TEST_F(UserDataFolder, FirstRunCreatesBothLevelsAndLaterRunsFindThem) {
-    setenv("XDG_DATA_HOME", scratch.Path("daten").c_str(), 1);
+    environment.Set("XDG_DATA_HOME", scratch.Path("daten"));
     std::string folder;
     ASSERT_TRUE(GetUserDataFolder(folder));
     EXPECT_EQ(folder, scratch.Path("daten") + "/TolvikSoftware/Holwerk");
@@ -183,12 +210,12 @@ TEST_F(UserDataFolder, FirstRunCreatesBothLevelsAndLaterRunsFindThem) {
 }
 
 TEST_F(UserDataFolder, HomeServesWhenTheDataHomeIsUnsetOrRelative) {
-    setenv("HOME", scratch.path().c_str(), 1);
+    environment.Set("HOME", scratch.path());
     for (const char* dataHome : {static_cast<const char*>(nullptr), "", "relativ/daten"}) {
         if (dataHome == nullptr) {
-            unsetenv("XDG_DATA_HOME");
+            environment.Unset("XDG_DATA_HOME");
         } else {
-            setenv("XDG_DATA_HOME", dataHome, 1);
+            environment.Set("XDG_DATA_HOME", dataHome);
         }
         std::string folder;
         ASSERT_TRUE(GetUserDataFolder(folder));
@@ -198,7 +225,7 @@ TEST_F(UserDataFolder, HomeServesWhenTheDataHomeIsUnsetOrRelative) {
 }
 
 TEST_F(UserDataFolder, FileWhereTheCompanyFolderBelongsFails) {
-    setenv("XDG_DATA_HOME", scratch.path().c_str(), 1);
+    environment.Set("XDG_DATA_HOME", scratch.path());
     WriteWholeFile(scratch.Path("TolvikSoftware"), "x");
     std::string folder;
     EXPECT_FALSE(GetUserDataFolder(folder));
@@ -207,10 +234,106 @@ TEST_F(UserDataFolder, FileWhereTheCompanyFolderBelongsFails) {
 
 TEST_F(UserDataFolder, FileWhereTheDataHomeBelongsFails) {
     WriteWholeFile(scratch.Path("daten"), "x");
-    setenv("XDG_DATA_HOME", scratch.Path("daten").c_str(), 1);
+    environment.Set("XDG_DATA_HOME", scratch.Path("daten"));
     std::string folder = "unverändert";
     EXPECT_FALSE(GetUserDataFolder(folder));
     EXPECT_EQ(folder, "unverändert");
+}
+#endif
+
+// ------------------------------------------------------------ permissions
+
+#ifdef _WIN32
+TEST(PermissionCases, RunAsNobodyWhenTheTestsRunAsRoot) {
+    GTEST_SKIP() << "Wine runs as the Unix user and offers no Windows access rules to set up; "
+                    "the refused-permission cases run natively";
+}
+#else
+TEST(PermissionCases, RunAsNobodyWhenTheTestsRunAsRoot) {
+    if (PermissionsApply()) GTEST_SKIP() << "not root: the *Unprivileged cases run directly";
+    std::string why;
+    const int exitCode = RunTestsAsNobody("*Unprivileged.*", why);
+    if (exitCode < 0) GTEST_SKIP() << why;
+    EXPECT_EQ(exitCode, 0) << "the permission cases failed as nobody (output above)";
+}
+
+// Run as nobody through PermissionCases.RunAsNobodyWhenTheTestsRunAsRoot.
+class UserDataUnprivileged : public UserDataFolder {
+  protected:
+    void SetUp() override {
+        if (!PermissionsApply()) GTEST_SKIP() << "permission bits do not stop root";
+        UserDataFolder::SetUp();
+    }
+    static void SetMode(const std::string& path, std::filesystem::perms mode) {
+        std::filesystem::permissions(PathOfUtf8(path), mode);
+    }
+};
+
+TEST_F(UserDataUnprivileged, WriteInAReadOnlyFolderFailsAndKeepsTheOldFile) {
+    const std::string path = scratch.Path("update-state.txt");
+    WriteWholeFile(path, "alt");
+    SetMode(scratch.path(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    EXPECT_FALSE(WriteTextFileAtomic(path, "neu"));
+    EXPECT_EQ(ReadWholeFile(path), "alt");
+    EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"update-state.txt"});
+}
+
+TEST_F(UserDataUnprivileged, WriteOntoAReadOnlyFileReplacesItAsARename) {
+    // The rename needs only the folder's permission; Windows would refuse a
+    // read-only target, the POSIX layer replaces it like any rename.
+    const std::string path = scratch.Path("update-state.txt");
+    WriteWholeFile(path, "alt");
+    SetMode(path, std::filesystem::perms::owner_read);
+    EXPECT_TRUE(WriteTextFileAtomic(path, "neu"));
+    EXPECT_EQ(ReadWholeFile(path), "neu");
+    EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"update-state.txt"});
+}
+
+TEST_F(UserDataUnprivileged, UnreadableFileIsRefusedWithEmptyContent) {
+    const std::string path = scratch.Path("installation-id.txt");
+    WriteWholeFile(path, "geheim");
+    SetMode(path, std::filesystem::perms::none);
+    std::string content = "vorher";
+    EXPECT_FALSE(ReadTextFile(path, content));
+    EXPECT_EQ(content, "");
+}
+
+TEST_F(UserDataUnprivileged, EntryBelowAFolderThatCannotBeSearchedCountsAsMissing) {
+    WriteWholeFile(scratch.Path("datei"), "x");
+    SetMode(scratch.path(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_FALSE(FileExists(scratch.Path("datei")));
+}
+
+TEST_F(UserDataUnprivileged, ExistingFoldersInAReadOnlyDataHomeStillCount) {
+    environment.Set("XDG_DATA_HOME", scratch.path());
+    std::string folder;
+    ASSERT_TRUE(GetUserDataFolder(folder));
+    const auto readOnly = std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec;
+    SetMode(scratch.Path("TolvikSoftware"), readOnly);
+    SetMode(scratch.path(), readOnly);
+    std::string again;
+    EXPECT_TRUE(GetUserDataFolder(again));
+    EXPECT_EQ(again, folder);
+}
+
+TEST_F(UserDataUnprivileged, ReadOnlyDataHomeWithoutTheFoldersFails) {
+    environment.Set("XDG_DATA_HOME", scratch.path());
+    SetMode(scratch.path(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::string folder;
+    EXPECT_FALSE(GetUserDataFolder(folder));
+    EXPECT_TRUE(scratch.Entries().empty());
+}
+
+TEST_F(UserDataUnprivileged, DataHomeThatCannotBeCreatedFails) {
+    SetMode(scratch.path(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    environment.Set("XDG_DATA_HOME", scratch.Path("daten"));
+    std::string folder;
+    EXPECT_FALSE(GetUserDataFolder(folder));
+    EXPECT_TRUE(scratch.Entries().empty());
 }
 #endif
 

@@ -122,8 +122,8 @@ class RefusedCommandLineTest(harness.ProgramTestCase):
         self.assert_refused(["-\U0001F600"], "Unbekannter Parameter: -\U0001F600")
 
     @unittest.skipIf(harness.UNDER_WINE,
-                     "Wine turns the Unix arguments into UTF-16 itself, so bytes that are "
-                     "not UTF-8 never reach the program as such")
+                     "Wine replaces bytes that are not UTF-8 by U+FFFD before the program "
+                     "starts; a Windows command line cannot carry them at all")
     def test_argument_that_is_not_utf8_is_refused_as_empty(self):
         self.assert_refused([b"\xff\xfe.bin"], "Ein leeres Argument ist nicht zulässig.")
 
@@ -171,6 +171,18 @@ class UnwritableOutputTest(harness.ProgramTestCase):
         run = self.run_into_closed_pipe("http://127.0.0.1:%d/" % refused_port())
         self.assertEqual(run.exit_code, 3, run.stderr)
         self.assertTrue(run.stderr.startswith(b"Fehler: "), run.stderr)
+
+    def test_refusal_into_a_closed_error_pipe_keeps_exit_code_2(self):
+        reader, writer = os.pipe()
+        os.close(reader)
+        try:
+            completed = subprocess.run(harness.RUNNER + [harness.PROGRAM, "-x"], cwd=self.cwd,
+                                       env=self.env, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.PIPE, stderr=writer,
+                                       timeout=harness.RUN_TIMEOUT, check=False)
+        finally:
+            os.close(writer)
+        self.assertEqual((completed.returncode, completed.stdout), (2, b""))
 
     def test_closed_standard_output_ends_with_exit_code_0(self):
         command = harness.RUNNER + [harness.PROGRAM, "--help"]

@@ -168,7 +168,9 @@ TEST(Utf8ToUtf16Test, CapacityCountsTheTerminator) {
         for (std::size_t i = static_cast<std::size_t>(c.capacity); i < buffer.size(); ++i) {
             EXPECT_EQ(buffer[i], Guard) << Hex(c.text) << " wrote past unit " << i;
         }
-        if (ok) EXPECT_EQ(buffer[static_cast<std::size_t>(c.capacity) - 1], 0) << Hex(c.text);
+        if (ok) {
+            EXPECT_EQ(buffer[static_cast<std::size_t>(c.capacity) - 1], 0) << Hex(c.text);
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/posix/utf16.h"
 #include "platform/posix/win32_api.h"
 
 namespace {
@@ -50,7 +51,8 @@ int Deliver(const std::basic_string<Unit>& converted, Output* target, int capaci
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    for (std::size_t i = 0; i < converted.size(); ++i) target[i] = static_cast<Output>(converted[i]);
+    for (std::size_t i = 0; i < converted.size(); ++i)
+        target[i] = static_cast<Output>(converted[i]);
     return static_cast<int>(converted.size());
 }
 
@@ -103,30 +105,37 @@ int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR source, int sour
     const std::size_t length = sourceUnits == -1 ? std::char_traits<char16_t>::length(source) + 1
                                                  : static_cast<std::size_t>(sourceUnits);
     std::string converted;
+    EncodeUtf8(source, length, false, converted);
+    return Deliver(converted, target, targetBytes);
+}
+
+bool EncodeUtf8(const WCHAR* text, std::size_t length, bool strict, std::string& encoded) {
+    encoded.clear();
     for (std::size_t at = 0; at < length; ++at) {
-        char32_t codePoint = source[at];
+        char32_t codePoint = text[at];
         if (codePoint >= 0xD800 && codePoint <= 0xDBFF && at + 1 < length &&
-            source[at + 1] >= 0xDC00 && source[at + 1] <= 0xDFFF) {
-            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (source[at + 1] - 0xDC00);
+            text[at + 1] >= 0xDC00 && text[at + 1] <= 0xDFFF) {
+            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (text[at + 1] - 0xDC00);
             ++at;
         } else if (codePoint >= 0xD800 && codePoint <= 0xDFFF) {
-            codePoint = Replacement;  // an unpaired surrogate, as Windows does
+            if (strict) return false;
+            codePoint = Replacement;
         }
         if (codePoint < 0x80) {
-            converted.push_back(static_cast<char>(codePoint));
+            encoded.push_back(static_cast<char>(codePoint));
         } else if (codePoint < 0x800) {
-            converted.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-            converted.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+            encoded.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+            encoded.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
         } else if (codePoint < 0x10000) {
-            converted.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-            converted.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-            converted.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+            encoded.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+            encoded.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+            encoded.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
         } else {
-            converted.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-            converted.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-            converted.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-            converted.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+            encoded.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+            encoded.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+            encoded.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+            encoded.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
         }
     }
-    return Deliver(converted, target, targetBytes);
+    return true;
 }

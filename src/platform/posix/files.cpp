@@ -22,7 +22,9 @@
 //   (renameat2 with RENAME_NOREPLACE, or link and unlink where the file system
 //   lacks that). MOVEFILE_WRITE_THROUGH also syncs the target's folder; a
 //   folder that cannot be opened for reading or a file system that cannot
-//   sync folders is passed over.
+//   sync folders is passed over; a sync that fails fails the call, although
+//   the file has been renamed by then.
+// - Opening a FIFO for reading does not wait for a writer.
 // - GetFileAttributesW knows folders, read-only files (no owner write
 //   permission) and everything else as FILE_ATTRIBUTE_NORMAL.
 // - GetTickCount is CLOCK_MONOTONIC, which stops while the machine sleeps.
@@ -38,6 +40,7 @@
 
 #include "platform/posix/error_map.h"
 #include "platform/posix/handles.h"
+#include "platform/posix/utf16.h"
 
 namespace {
 
@@ -49,31 +52,9 @@ bool NarrowPath(LPCWSTR path, std::string& narrow) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
     }
-    for (std::size_t at = 0; path[at] != 0; ++at) {
-        char32_t codePoint = path[at];
-        if (codePoint >= 0xD800 && codePoint <= 0xDBFF && path[at + 1] >= 0xDC00 &&
-            path[at + 1] <= 0xDFFF) {
-            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (path[at + 1] - 0xDC00);
-            ++at;
-        } else if (codePoint >= 0xD800 && codePoint <= 0xDFFF) {
-            SetLastError(ERROR_INVALID_NAME);
-            return false;
-        }
-        if (codePoint < 0x80) {
-            narrow.push_back(static_cast<char>(codePoint));
-        } else if (codePoint < 0x800) {
-            narrow.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-            narrow.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-        } else if (codePoint < 0x10000) {
-            narrow.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-            narrow.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-            narrow.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-        } else {
-            narrow.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-            narrow.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-            narrow.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-            narrow.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-        }
+    if (!EncodeUtf8(path, std::char_traits<WCHAR>::length(path), true, narrow)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
     }
     // Windows finds no entry for an empty name and reports the path as missing.
     if (narrow.empty()) {
@@ -152,7 +133,9 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/,
                    HANDLE /*templateFile*/) {
     std::string name;
     if (!NarrowPath(path, name)) return INVALID_HANDLE_VALUE;
-    int flags = O_CLOEXEC | O_NOCTTY;
+    // O_NONBLOCK only for the open itself: a FIFO planted under a file's name
+    // would otherwise wait for a writer for ever.
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     const bool reading = (access & GENERIC_READ) != 0;
     const bool writing = (access & GENERIC_WRITE) != 0;
     flags |= reading && writing ? O_RDWR : writing ? O_WRONLY : O_RDONLY;
@@ -183,6 +166,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/,
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
     return HandleFromDescriptor(descriptor);
 }
 

@@ -1,0 +1,54 @@
+#pragma once
+
+// Tests steer the POSIX layer the way a user's machine does: through the
+// environment. This guard puts every variable it touched back at the end.
+
+#ifndef _WIN32
+
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace holwerk {
+
+/// Sets and unsets environment variables for one test and restores them.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment() = default;
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+    ~ScopedEnvironment() {
+        for (const auto& [name, value] : saved_) {
+            if (value) {
+                setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                unsetenv(name.c_str());
+            }
+        }
+    }
+
+    /// Sets `name` to `value` until the end of the test.
+    void Set(const std::string& name, const std::string& value) {
+        Save(name);
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+
+    /// Removes `name` until the end of the test.
+    void Unset(const std::string& name) {
+        Save(name);
+        unsetenv(name.c_str());
+    }
+
+  private:
+    void Save(const std::string& name) {
+        if (saved_.count(name) != 0) return;
+        const char* value = std::getenv(name.c_str());
+        saved_[name] = value == nullptr ? std::nullopt : std::optional<std::string>(value);
+    }
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+}  // namespace holwerk
+
+#endif
