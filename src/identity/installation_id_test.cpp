@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +13,7 @@
 #include "platform/path_separator.h"
 #include "platform/win32.h"
 #include "storage/text_encoding.h"
+#include "support/environment.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -58,21 +58,13 @@ class InstallationIdTest : public ::testing::Test {
 #ifdef _WIN32
         DeleteRegistryValue();
 #else
-        const char* old = std::getenv("XDG_CONFIG_HOME");
-        if (old != nullptr) oldConfig_ = old;
-        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+        environment_.Set("XDG_CONFIG_HOME", (root_ / "config").string());
 #endif
     }
 
     void TearDown() override {
 #ifdef _WIN32
         DeleteRegistryValue();
-#else
-        if (oldConfig_) {
-            setenv("XDG_CONFIG_HOME", oldConfig_->c_str(), 1);
-        } else {
-            unsetenv("XDG_CONFIG_HOME");
-        }
 #endif
         std::error_code ignored;
         std::filesystem::remove_all(root_, ignored);
@@ -138,7 +130,7 @@ class InstallationIdTest : public ::testing::Test {
     std::filesystem::path root_;
     std::string folder_;
 #ifndef _WIN32
-    std::optional<std::string> oldConfig_;
+    ScopedEnvironment environment_;
 #endif
 };
 

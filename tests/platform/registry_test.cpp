@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -11,6 +10,7 @@
 #endif
 
 #include "platform/win32.h"
+#include "support/environment.h"
 
 namespace {
 
@@ -37,25 +37,18 @@ class RegistryContract : public ::testing::Test {
         base_ = "Software\\TolvikSoftware\\ContractTest\\" + std::to_string(GetCurrentProcessId()) +
                 "-" + std::to_string(GetTickCount()) + "-" + std::to_string(counter_++);
 #else
-        const char* old = std::getenv("XDG_CONFIG_HOME");
-        if (old != nullptr) oldConfig_ = old, hadConfig_ = true;
         store_ =
             std::filesystem::temp_directory_path() /
             ("holwerk-registry-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
         std::filesystem::remove_all(store_);
         std::filesystem::create_directories(store_);
-        setenv("XDG_CONFIG_HOME", store_.c_str(), 1);
+        environment_.Set("XDG_CONFIG_HOME", store_.string());
         base_ = "Software\\TolvikSoftware\\ContractTest";
 #endif
     }
 
     void TearDown() override {
 #ifndef _WIN32
-        if (hadConfig_) {
-            setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
-        } else {
-            unsetenv("XDG_CONFIG_HOME");
-        }
         std::filesystem::remove_all(store_);
 #endif
     }
@@ -84,9 +77,8 @@ class RegistryContract : public ::testing::Test {
 
     std::string base_;
 #ifndef _WIN32
+    holwerk::ScopedEnvironment environment_;
     std::filesystem::path store_;
-    std::string oldConfig_;
-    bool hadConfig_ = false;
 #endif
     static inline int counter_ = 0;
 };
@@ -294,7 +286,7 @@ TEST_F(RegistryContract, StoreLivesBelowTheConfigurationFolder) {
 
     const std::filesystem::path other = store_ / "other";
     std::filesystem::create_directories(other);
-    setenv("XDG_CONFIG_HOME", other.c_str(), 1);
+    environment_.Set("XDG_CONFIG_HOME", other.string());
     HKEY missing = nullptr;
     EXPECT_EQ(Open("\\Placed", missing), static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
 }
