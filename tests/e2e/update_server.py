@@ -12,6 +12,7 @@ work with the proxy set; every other host is refused.
 UpdateServer(folder) makes the PKI and starts listening; close() stops it.
   respond(status, body, headers)  scripts the answer to every manifest GET
   clear()                         forgets what was seen; answers 404 again
+  use_certificate(name)           shows another certificate of the test PKI
   manifest(version, url)          a manifest body as the maker publishes it
   requests                        request lines seen inside the TLS tunnel
   env()                           variables for run_program: proxy and trust
@@ -81,8 +82,7 @@ class UpdateServer:
     def __init__(self, folder):
         self.host = harness.UPDATE_HOST
         self.pki = certs.make_test_pki(folder, [self.host])
-        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        self.context.load_cert_chain(*self.pki["server"])
+        self.use_certificate("server")
         trust_ca_under_wine(self.pki["ca"])
         self.lock = threading.Lock()
         self.requests = []
@@ -111,11 +111,20 @@ class UpdateServer:
             self.response = (status, body, list(headers or []))
 
     def clear(self):
-        """Forgets the requests seen so far and scripts a 404."""
+        """Forgets the requests seen so far, scripts a 404 and shows the
+        trusted certificate again."""
         with self.lock:
             self.response = (404, b"", [])
             self.requests = []
             self.connects = []
+        self.use_certificate("server")
+
+    def use_certificate(self, name):
+        """Shows one of certs.make_test_pki's certificates: "server" (trusted)
+        or "other", "selfsigned", "expired", "wronghost" (to be refused)."""
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(*self.pki[name])
+        self.context = context
 
     @staticmethod
     def manifest(version, download_url=None):
