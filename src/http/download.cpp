@@ -1,13 +1,260 @@
 #include "http/download.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/build_config.h"
+#include "common/windows_error.h"
+#include "http/response.h"
+#include "http/response_header.h"
+#include "http/url.h"
+#include "platform/win32.h"
+#include "storage/temporary_output.h"
+#include "storage/text_encoding.h"
+
 namespace holwerk {
+
+namespace {
+
+constexpr DWORD ReadBufferBytes = 65536;
+constexpr char RequestHeaders[] = "Accept: */*\r\nAccept-Encoding: identity\r\n";
+constexpr DWORD RequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                               INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI |
+                               INTERNET_FLAG_TRANSFER_BINARY;
+
+// Everything one call holds that the clean-up must release.
+struct TransferResources {
+    HINTERNET root = nullptr;
+    HINTERNET connection = nullptr;
+    HINTERNET request = nullptr;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::string tempPath;
+    bool tempCreated = false;
+};
+
+bool Stop(DownloadResult& result, std::int64_t exitCode, std::string message) {
+    result.exitCode = exitCode;
+    result.errorMessage = std::move(message);
+    return false;
+}
+
+// Called directly after the failed call, so the last error is still its own.
+std::string WithLastError(const char* message) {
+    return message + WindowsErrorText(GetLastError());
+}
+
+void CloseRequestAndConnection(TransferResources& resources) {
+    if (resources.request != nullptr) InternetCloseHandle(resources.request);
+    resources.request = nullptr;
+    if (resources.connection != nullptr) InternetCloseHandle(resources.connection);
+    resources.connection = nullptr;
+}
+
+// The body length a GET response promises: its Content-Length, when that is
+// plain digits and no Transfer-Encoding overrides it. A 204 has no body
+// whatever its headers say.
+bool AnnouncedBodyLength(HINTERNET request, std::uint32_t status, std::uint64_t& length) {
+    if (status == 204) return false;
+    std::string value;
+    if (QueryResponseHeader(request, HTTP_QUERY_TRANSFER_ENCODING, value)) return false;
+    if (!QueryResponseHeader(request, HTTP_QUERY_CONTENT_LENGTH, value)) return false;
+    return ParseContentLength(value, length);
+}
+
+// Opens the root handle with the command line's time-outs.
+bool OpenRoot(const DownloadOptions& options, DownloadResult& result,
+              TransferResources& resources) {
+    const std::string agent = std::string("Holwerk/") + CurrentVersion;
+    resources.root =
+        InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (resources.root == nullptr) {
+        return Stop(result, 3, WithLastError("WinINet kann nicht initialisiert werden: "));
+    }
+    DWORD timeout = static_cast<DWORD>(options.timeoutSeconds * 1000);
+    const struct {
+        DWORD option;
+        const char* message;
+    } timeouts[] = {
+        {INTERNET_OPTION_CONNECT_TIMEOUT, "Verbindungs-Timeout kann nicht gesetzt werden: "},
+        {INTERNET_OPTION_SEND_TIMEOUT, "Sende-Timeout kann nicht gesetzt werden: "},
+        {INTERNET_OPTION_RECEIVE_TIMEOUT, "Empfangs-Timeout kann nicht gesetzt werden: "},
+    };
+    for (const auto& entry : timeouts) {
+        if (!InternetSetOptionA(resources.root, entry.option, &timeout, sizeof(timeout))) {
+            return Stop(result, 3, WithLastError(entry.message));
+        }
+    }
+    return true;
+}
+
+// One request pass: connect, open, add headers, send, read the status.
+bool SendRequest(const DownloadOptions& options, const std::string& url, DownloadResult& result,
+                 TransferResources& resources, std::uint32_t& status) {
+    std::string host, requestTarget, message;
+    std::uint16_t port = 0;
+    bool isHttps = false;
+    if (!SplitHttpUrl(url, host, requestTarget, port, isHttps, message)) {
+        return Stop(result, 7, message);
+    }
+    resources.connection = InternetConnectA(resources.root, host.c_str(), port, nullptr, nullptr,
+                                            INTERNET_SERVICE_HTTP, 0, 0);
+    if (resources.connection == nullptr) {
+        return Stop(result, 3, WithLastError("Verbindung zum Host kann nicht geöffnet werden: "));
+    }
+    const DWORD flags = RequestFlags | (isHttps ? INTERNET_FLAG_SECURE : 0);
+    resources.request =
+        HttpOpenRequestA(resources.connection, options.method.c_str(), requestTarget.c_str(),
+                         "HTTP/1.1", nullptr, nullptr, flags, 0);
+    if (resources.request == nullptr) {
+        return Stop(result, 3, WithLastError("HTTP-Anfrage kann nicht angelegt werden: "));
+    }
+    if (!HttpAddRequestHeadersA(resources.request, RequestHeaders, static_cast<DWORD>(-1),
+                                HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
+        return Stop(result, 3, WithLastError("HTTP-Header können nicht gesetzt werden: "));
+    }
+    if (!HttpSendRequestA(resources.request, nullptr, 0, nullptr, 0)) {
+        return Stop(result, 3, WithLastError("HTTP-Anfrage ist fehlgeschlagen: "));
+    }
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    DWORD index = 0;
+    if (!HttpQueryInfoA(resources.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value,
+                        &size, &index)) {
+        return Stop(result, 3, WithLastError("HTTP-Status kann nicht gelesen werden: "));
+    }
+    status = value;
+    result.httpStatus = value;
+    return true;
+}
+
+// Streams the body into the file. Where the response announced its length,
+// a body that ends short or runs long is a failed read: clients report a
+// connection closed early as a clean end of data.
+bool StoreBody(HINTERNET request, std::uint32_t status, HANDLE file, DownloadResult& result) {
+    std::uint64_t announced = 0;
+    const bool lengthKnown = AnnouncedBodyLength(request, status, announced);
+    std::vector<char> buffer(ReadBufferBytes);
+    std::string message;
+    for (;;) {
+        DWORD read = 0;
+        if (!InternetReadFile(request, buffer.data(), ReadBufferBytes, &read)) {
+            return Stop(result, 3, WithLastError("Fehler beim Lesen der HTTP-Antwort: "));
+        }
+        if (lengthKnown) {
+            const DWORD error = BodyLengthError(announced, result.byteCount + read, read == 0);
+            if (error != ERROR_SUCCESS) {
+                return Stop(result, 3,
+                            "Fehler beim Lesen der HTTP-Antwort: " + WindowsErrorText(error));
+            }
+        }
+        if (read == 0) return true;
+        if (!WriteAllBytes(file, buffer.data(), read, message)) return Stop(result, 5, message);
+        result.byteCount += read;
+    }
+}
+
+// Every step up to the commit; returns false after setting the result's
+// code and message. The caller releases what `resources` holds.
+bool Transfer(const DownloadOptions& options, DownloadResult& result,
+              TransferResources& resources) {
+    if (!options.force && FileExists(options.outputPath)) {
+        return Stop(result, 5,
+                    "Die Zieldatei existiert bereits. Verwenden Sie --force zum Ersetzen.");
+    }
+    if (!OpenRoot(options, result, resources)) return false;
+
+    std::string currentUrl = options.url;
+    std::uint32_t status = 0;
+    for (;;) {
+        if (result.redirectCount > options.maxRedirects) {
+            return Stop(result, 6, "Zu viele Weiterleitungen.");
+        }
+        if (!SendRequest(options, currentUrl, result, resources, status)) return false;
+        if (!IsRedirectStatus(status)) break;
+
+        // The redirect's body is never read: closing the request drops it.
+        std::string location, nextUrl, message;
+        if (!QueryResponseHeader(resources.request, HTTP_QUERY_LOCATION, location)) {
+            return Stop(result, 6, "Weiterleitung ohne gültigen Location-Header.");
+        }
+        if (!ResolveRedirectTarget(currentUrl, location, nextUrl, message)) {
+            return Stop(result, 6, message);
+        }
+        if (IsHttpsToHttpRedirect(currentUrl, nextUrl)) {
+            return Stop(result, 6,
+                        "Eine Weiterleitung von HTTPS auf unverschlüsseltes HTTP wurde blockiert.");
+        }
+        ++result.redirectCount;
+        currentUrl = nextUrl;
+        result.finalUrl = nextUrl;
+        CloseRequestAndConnection(resources);
+    }
+    if (status < 200 || status > 299) {
+        return Stop(result, 4, "HTTP-Fehler " + std::to_string(status) + ".");
+    }
+
+    std::string message;
+    if (!CreateTemporaryOutputFile(options.outputPath, resources.tempPath, resources.file,
+                                   message)) {
+        return Stop(result, 5, message);
+    }
+    resources.tempCreated = true;
+    if (options.method == "HEAD") {
+        std::string headers;
+        if (!QueryResponseHeader(resources.request, HTTP_QUERY_RAW_HEADERS_CRLF, headers)) {
+            return Stop(result, 3, WithLastError("Antwort-Header können nicht gelesen werden: "));
+        }
+        if (!WriteAllBytes(resources.file, headers.data(),
+                           static_cast<std::uint32_t>(headers.size()), message)) {
+            return Stop(result, 5, message);
+        }
+        result.byteCount = headers.size();
+    } else if (!StoreBody(resources.request, status, resources.file, result)) {
+        return false;
+    }
+    if (!FlushFileBuffers(resources.file)) {
+        return Stop(result, 5,
+                    WithLastError("Ausgabedatei kann nicht vollständig gespeichert werden: "));
+    }
+    CloseHandle(resources.file);
+    resources.file = INVALID_HANDLE_VALUE;
+    if (!CommitOutputFile(resources.tempPath, options.outputPath, options.force, message)) {
+        return Stop(result, 5, message);
+    }
+    result.finalUrl = currentUrl;
+    result.exitCode = 0;
+    return true;
+}
+
+}  // namespace
 
 bool DownloadToFile(const DownloadOptions& options, DownloadResult& result) {
     result = DownloadResult{};
     result.finalUrl = options.url;
     result.exitCode = 3;
-    result.errorMessage = "Das Herunterladen ist in diesem Build nicht verfügbar.";
-    return false;
+
+    TransferResources resources;
+    const bool committed = Transfer(options, result, resources);
+
+    // One clean-up for every outcome, in reverse order of acquisition.
+    if (resources.file != INVALID_HANDLE_VALUE) CloseHandle(resources.file);
+    CloseRequestAndConnection(resources);
+    if (resources.root != nullptr) InternetCloseHandle(resources.root);
+    if (resources.tempCreated && !resources.tempPath.empty()) {
+        std::vector<WCHAR> widePath(PathBufferUnits);
+        DWORD error = ERROR_SUCCESS;
+        if (!Utf8ToUtf16(resources.tempPath, widePath.data(), PathBufferUnits)) {
+            error = ERROR_INVALID_NAME;
+        } else if (!DeleteFileW(widePath.data())) {
+            error = GetLastError();
+        }
+        if (error != ERROR_SUCCESS) {
+            result.errorMessage +=
+                " Restdatei konnte nicht entfernt werden: " + WindowsErrorText(error);
+        }
+    }
+    return committed;
 }
 
 }  // namespace holwerk

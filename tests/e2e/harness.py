@@ -7,11 +7,16 @@ ctest passes the build through the environment:
   HOLWERK_BUILD_KIND  "native" or "windows"
   HOLWERK_BUILD_DIR   the build tree
   HOLWERK_UPDATE_HOST host of the update server that the build was made with
+  HOLWERK_TRUST_CA    (Windows build) the tool that adds a certificate to the
+                      Wine user's root store
 """
 
 import datetime
+import fcntl
 import getpass
+import hashlib
 import os
+import ssl
 import shutil
 import subprocess
 import tempfile
@@ -23,6 +28,7 @@ RUNNER = os.environ.get("HOLWERK_RUNNER", "").split()
 BUILD_KIND = os.environ.get("HOLWERK_BUILD_KIND", "native")
 BUILD_DIR = os.environ.get("HOLWERK_BUILD_DIR", "")
 UPDATE_HOST = os.environ.get("HOLWERK_UPDATE_HOST", "")
+TRUST_TOOL = os.environ.get("HOLWERK_TRUST_CA", "")
 UNDER_WINE = BUILD_KIND == "windows"
 
 # Each program run gets at most this long; a hang is a failure, not a stall.
@@ -53,6 +59,87 @@ def lines(*texts):
 def today_text():
     """Today's date as the program writes it (the tests run with TZ=UTC)."""
     return datetime.datetime.now(datetime.timezone.utc).date().isoformat()
+
+
+# A name that only the test proxy knows: a request for it can only succeed
+# through the proxy. The test certificates name it beside "localhost".
+PROXIED_HOST = "proxied.holwerk.invalid"
+
+_test_pki = None
+
+
+def test_pki():
+    """The test CA and its certificates (certs.make_test_pki, for "localhost"),
+    made once per build tree and reused by every later test and run. Under
+    Wine the CA is put into the prefix user's root store once per prefix."""
+    global _test_pki
+    if _test_pki is not None:
+        return _test_pki
+    import certs
+    base = BUILD_DIR or tempfile.gettempdir()
+    folder = os.path.join(base, "e2e-pki")
+    with open(os.path.join(base, "e2e-pki.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        hosts = ["localhost", PROXIED_HOST]
+        marker = os.path.join(folder, "complete")
+        try:
+            with open(marker) as file:
+                complete = file.read().split() == hosts
+        except FileNotFoundError:
+            complete = False
+        if not complete:
+            shutil.rmtree(folder, ignore_errors=True)
+            certs.make_test_pki(folder, hosts)
+            with open(marker, "w") as file:
+                file.write(" ".join(hosts) + "\n")
+        paths = {name: (os.path.join(folder, name + ".pem"), os.path.join(folder, name + ".key"))
+                 for name in ("server", "wronghost", "other", "expired", "selfsigned")}
+        paths["ca"] = os.path.join(folder, "ca.pem")
+        if UNDER_WINE:
+            _trust_in_wine(paths["ca"])
+    _test_pki = paths
+    return paths
+
+
+def _trust_in_wine(ca_pem):
+    with open(ca_pem) as file:
+        der = ssl.PEM_cert_to_DER_cert(file.read())
+    fingerprint = hashlib.sha256(der).hexdigest()
+    marker = os.path.join(wine_prefix(), "holwerk-trusted-ca.txt")
+    try:
+        with open(marker) as file:
+            if file.read().strip() == fingerprint:
+                return
+    except FileNotFoundError:
+        pass
+    der_path = ca_pem[:-4] + ".der"
+    with open(der_path, "wb") as file:
+        file.write(der)
+    subprocess.run(RUNNER + [TRUST_TOOL, "Z:" + der_path], check=True, timeout=RUN_TIMEOUT,
+                   stdout=subprocess.DEVNULL)
+    with open(marker, "w") as file:
+        file.write(fingerprint + "\n")
+
+
+def tls_env():
+    """What a program run needs to trust the test CA (the Wine prefix
+    already does)."""
+    return {} if UNDER_WINE else {"SSL_CERT_FILE": test_pki()["ca"]}
+
+
+def proxy_env(proxy_url, no_proxy=()):
+    """Proxy variables in each build's own form: natively http_proxy,
+    https_proxy and a comma-separated no_proxy; Wine reads only http_proxy
+    (for both schemes) and a ";"-separated no_proxy."""
+    if UNDER_WINE:
+        env = {"http_proxy": proxy_url}
+        if no_proxy:
+            env["no_proxy"] = ";".join(no_proxy)
+        return env
+    env = {"http_proxy": proxy_url, "https_proxy": proxy_url}
+    if no_proxy:
+        env["no_proxy"] = ",".join(no_proxy)
+    return env
 
 
 class ProgramTestCase(unittest.TestCase):

@@ -569,7 +569,10 @@ BOOL HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD b
     DWORD error = ERROR_SUCCESS;
     InternetObject* object = holwerk::FindRequest(request, error);
     if (object == nullptr) return Fail(error, FALSE);
-    if (!object->transfer) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE, FALSE);
+    // Also after a send that failed: there is no response to ask about.
+    if (!object->transfer || !object->transfer->HeadReceived()) {
+        return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE, FALSE);
+    }
     if (bufferBytes == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
 
     const DWORD level = infoLevel & 0xFFFF;

@@ -52,7 +52,10 @@ class HttpTransfer {
     /// means the body is complete; a body cut short fails instead.
     bool Read(char* buffer, std::size_t capacity, std::size_t& count, DWORD& error);
 
-    /// The final response head; valid after Start() succeeded.
+    /// Whether the final response head has arrived.
+    bool HeadReceived() const { return headComplete_; }
+
+    /// The final response head; valid once HeadReceived().
     const ResponseHead& Head() const { return head_; }
 
   private:

@@ -1,0 +1,30 @@
+#include "http/response_header.h"
+
+#include <vector>
+
+namespace holwerk {
+
+bool QueryResponseHeader(HINTERNET request, DWORD infoLevel, std::string& value) {
+    value.clear();
+    // The first call only asks how large the value is; its result says
+    // nothing more than the size does.
+    DWORD size = 0;
+    DWORD index = 0;
+    HttpQueryInfoA(request, infoLevel, nullptr, &size, &index);
+    if (size == 0) return false;
+
+    std::vector<char> buffer(static_cast<std::size_t>(size) + 1, '\0');
+    DWORD length = size + 1;
+    index = 0;
+    if (!HttpQueryInfoA(request, infoLevel, buffer.data(), &length, &index)) {
+        value.clear();
+        return false;
+    }
+    if (length > buffer.size()) length = static_cast<DWORD>(buffer.size());
+    value.assign(buffer.data(), length);
+    const std::size_t zero = value.find('\0');
+    if (zero != std::string::npos) value.erase(zero);
+    return true;
+}
+
+}  // namespace holwerk
