@@ -19,7 +19,6 @@ UpdateServer(folder) makes the PKI and starts listening; close() stops it.
 """
 
 import json
-import os
 import socket
 import ssl
 import subprocess
@@ -67,12 +66,17 @@ _trusted_cas = set()
 
 
 def trust_ca_under_wine(ca_path):
-    """Puts the test CA into the Wine user's root store (once per CA)."""
+    """Puts this stand-in's CA into the Wine user's root store (once per CA),
+    with the harness's trust tool."""
     if not harness.UNDER_WINE or ca_path in _trusted_cas:
         return
-    tool = os.path.join(harness.BUILD_DIR, "holwerk_trust_root_ca.exe")
-    subprocess.run(harness.RUNNER + [tool, ca_path], check=True, timeout=harness.RUN_TIMEOUT,
-                   stdout=subprocess.DEVNULL)
+    with open(ca_path) as file:
+        der = ssl.PEM_cert_to_DER_cert(file.read())
+    der_path = ca_path[:-4] + ".der"
+    with open(der_path, "wb") as file:
+        file.write(der)
+    subprocess.run(harness.RUNNER + [harness.TRUST_TOOL, "Z:" + der_path], check=True,
+                   timeout=harness.RUN_TIMEOUT, stdout=subprocess.DEVNULL)
     _trusted_cas.add(ca_path)
 
 
