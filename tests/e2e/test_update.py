@@ -203,7 +203,7 @@ class UpdateCheckTest(ProgramTestCase):
                 self.assertEqual(run.exit_code, 8)
                 self.assertFalse(os.path.exists(self.path("out.txt")))
         self.assertEqual(_Target.hits, [])
-        self.assertEqual(self.server.manifest_requests(), [])
+        self.assertEqual(self.server.connects, [])
 
     def test_current_or_older_manifest_version_clears_the_deadline(self):
         for version in ("2.2.1", "2.2.01", "2.1.9"):

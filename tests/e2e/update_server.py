@@ -4,17 +4,17 @@ The program finds the update server through its ordinary proxy route: natively
 https_proxy=http://127.0.0.1:PORT, under Wine http_proxy (which Wine uses for
 both schemes). On CONNECT to the build's update host, port 443, the proxy
 terminates TLS itself with a certificate for that host from the test CA and
-answers the request with the response the test has scripted. CONNECT to
-127.0.0.1 or localhost is tunnelled, and a plain-HTTP request for a loopback
-address is forwarded, so that downloads from the tests' own servers still
-work with the proxy set; every other host is refused.
+answers the request with the response the test has scripted. Every other
+request is refused: the tests' own download server is reached directly,
+through no_proxy (measured to be honoured natively and under Wine).
 
 UpdateServer(folder) makes the PKI and starts listening; close() stops it.
   respond(status, body, headers)  scripts the answer to every manifest GET
   clear()                         forgets what was seen; answers 404 again
   use_certificate(name)           shows another certificate of the test PKI
   manifest(version, url)          a manifest body as the maker publishes it
-  requests                        request lines seen inside the TLS tunnel
+  manifest_requests()             request lines seen inside the TLS tunnel
+  connects                        request lines the proxy itself was sent
   env()                           variables for run_program: proxy and trust
 """
 
@@ -43,23 +43,6 @@ def _read_head(connection):
             break
     head, _, rest = data.partition(b"\r\n\r\n")
     return head, rest
-
-
-def _relay(source, target):
-    try:
-        while True:
-            chunk = source.recv(65536)
-            if not chunk:
-                break
-            target.sendall(chunk)
-    except OSError:
-        pass
-    finally:
-        for sock in (source, target):
-            try:
-                sock.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
 
 
 _trusted_cas = set()
@@ -160,26 +143,20 @@ class UpdateServer:
     def _serve(self, connection):
         connection.settimeout(IO_TIMEOUT)
         try:
-            head, rest = _read_head(connection)
+            head, _ = _read_head(connection)
             request_line = head.split(b"\r\n", 1)[0].decode("latin-1")
             parts = request_line.split(" ")
             if len(parts) != 3:
                 return
             method, target, _ = parts
-            if method == "CONNECT":
-                host, _, port = target.rpartition(":")
-                with self.lock:
-                    self.connects.append(target)
-                if host == self.host and port == "443":
-                    connection.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
-                    self._serve_update(connection)
-                elif host in ("127.0.0.1", "localhost"):
-                    self._tunnel(connection, host, int(port))
-                else:
-                    connection.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n"
-                                       b"Connection: close\r\n\r\n")
+            with self.lock:
+                self.connects.append(request_line)
+            if method == "CONNECT" and target == self.host + ":443":
+                connection.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+                self._serve_update(connection)
             else:
-                self._forward(connection, method, target, head, rest)
+                connection.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n"
+                                   b"Connection: close\r\n\r\n")
         except (OSError, ssl.SSLError, ValueError):
             pass
         finally:
@@ -211,30 +188,3 @@ class UpdateServer:
                 pass
         finally:
             tls.close()
-
-    def _tunnel(self, connection, host, port):
-        upstream = socket.create_connection((host, port), timeout=IO_TIMEOUT)
-        connection.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
-        back = threading.Thread(target=_relay, args=(upstream, connection), daemon=True)
-        back.start()
-        _relay(connection, upstream)
-        back.join(IO_TIMEOUT)
-        upstream.close()
-
-    def _forward(self, connection, method, target, head, rest):
-        url = urllib.parse.urlsplit(target)
-        if url.scheme != "http" or url.hostname not in ("127.0.0.1", "localhost"):
-            connection.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n"
-                               b"Connection: close\r\n\r\n")
-            return
-        origin = url.path or "/"
-        if url.query:
-            origin += "?" + url.query
-        header_lines = [line for line in head.split(b"\r\n")[1:]
-                        if not line.lower().startswith((b"proxy-", b"connection:"))]
-        request = b"\r\n".join([("%s %s HTTP/1.1" % (method, origin)).encode("latin-1")]
-                               + header_lines + [b"Connection: close", b"", b""])
-        upstream = socket.create_connection((url.hostname, url.port or 80), timeout=IO_TIMEOUT)
-        upstream.sendall(request + rest)
-        _relay(upstream, connection)
-        upstream.close()
