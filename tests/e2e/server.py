@@ -47,6 +47,7 @@ class Reply:
                   open, silent, until the client goes or the server closes)
     endless       after the head, send body bytes until the client goes
     head_never_ends  send the status line and one header, then stall
+    keep_alive    keep the connection for another request (else "Connection: close")
     """
     status: int = 200
     reason: str = ""
@@ -60,6 +61,7 @@ class Reply:
     after_cut: str = "close"
     endless: bool = False
     head_never_ends: bool = False
+    keep_alive: bool = False
 
     def body_bytes(self):
         if self.body_size is not None:
@@ -244,7 +246,7 @@ class ScriptedServer(_Listener):
                 reply = Reply(status=404, body=b"not found\n")
             if not self._answer(connection, request, reply):
                 return
-            if (request.header("Connection") or "").lower() == "close":
+            if not reply.keep_alive or (request.header("Connection") or "").lower() == "close":
                 return
 
     def _answer(self, connection, request, reply):
@@ -265,6 +267,11 @@ class ScriptedServer(_Listener):
             headers.append(("Content-Length", str(len(body))))
         elif reply.content_length is not None:
             headers.append(("Content-Length", str(reply.content_length)))
+        if not reply.keep_alive:
+            # One response per connection: Wine's client sometimes prints a
+            # stray "wine client error" line on stderr when the process ends
+            # while a pooled connection to the server is still open.
+            headers.append(("Connection", "close"))
         for name, value in headers:
             head += "%s: %s\r\n" % (name, value)
         connection.sendall(head.encode("latin-1") + b"\r\n")

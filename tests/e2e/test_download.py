@@ -78,7 +78,8 @@ class StoredBodyTest(DownloadTestCase):
         url = self.server.url("/head")
         run = self.run_program("--head", url, "head.txt")
         self.assertEqual(run.exit_code, 0, run.stderr)
-        block = b"HTTP/1.1 200 OK\r\nX-Test: yes\r\nContent-Length: 12\r\n\r\n"
+        block = (b"HTTP/1.1 200 OK\r\nX-Test: yes\r\nContent-Length: 12\r\n"
+                 b"Connection: close\r\n\r\n")
         self.assertEqual(run.stdout, lines(START, "HEAD " + url, "Gespeichert: head.txt",
                                            "Bytes: %d" % len(block), "HTTP-Status: 200"))
         self.assertEqual(self.read("head.txt"), block)

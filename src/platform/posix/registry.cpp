@@ -1,0 +1,464 @@
+// The registry below HKEY_CURRENT_USER as a per-user store of typed values.
+//
+// The store lives in "win32-registry/HKEY_CURRENT_USER" below
+// $XDG_CONFIG_HOME (else $HOME/.config). Every key is a folder (mode 0700)
+// whose name encodes the key's name, so keys nest as folders do; a key's
+// values are one file ".values" in its folder. Each value keeps its type and
+// its bytes exactly. A change rewrites that file through a temporary file,
+// fsync and rename, under an flock on the key's folder, so a reader sees
+// either the old or the new set of values and two writers lose nothing.
+//
+// Differences from Windows:
+// - Letter case is ignored in key and value names for ASCII letters only;
+//   other letters compare exactly.
+// - Empty components in a key path (a leading backslash, two in a row) are
+//   refused with ERROR_INVALID_PARAMETER; one trailing backslash is ignored.
+// - Access is checked for KEY_QUERY_VALUE and KEY_SET_VALUE only; there are
+//   no security descriptors, volatile keys or key classes.
+// - RegSetValueExW stores exactly the bytes it is given. Windows adds a
+//   terminator to string data that lacks one when the unit after the given
+//   size happens to be NUL (it looks past the caller's count); callers here
+//   always count the terminator.
+// - A value file that cannot be parsed fails with ERROR_GEN_FAILURE.
+// - With neither $XDG_CONFIG_HOME nor $HOME set, every key is missing and
+//   creating one fails with ERROR_PATH_NOT_FOUND.
+// - The functions return their code but, like Windows, leave the thread's
+//   last error alone.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/posix/error_map.h"
+
+struct HKEY__ {
+    std::string folder;  // the key's folder in the store
+    REGSAM access = 0;
+};
+
+namespace {
+
+constexpr char StoreName[] = "win32-registry/HKEY_CURRENT_USER";
+constexpr char ValuesName[] = ".values";
+// Windows limits value data to what fits in memory; a store file this large
+// is damaged rather than real.
+constexpr off_t MaxValuesFileBytes = 64 * 1024 * 1024;
+
+std::mutex openKeysLock;
+std::unordered_set<HKEY> openKeys;
+
+bool IsPredefined(HKEY key) { return key == HKEY_CURRENT_USER; }
+
+bool IsOpen(HKEY key) {
+    std::lock_guard<std::mutex> guard(openKeysLock);
+    return openKeys.count(key) != 0;
+}
+
+// The folder of the store itself, or "" when the user has no home.
+std::string StoreFolder() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    // Relative values are to be ignored, as the XDG rules ask.
+    if (config != nullptr && config[0] == '/') return std::string(config) + "/" + StoreName;
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') return std::string(home) + "/.config/" + StoreName;
+    return "";
+}
+
+// Folder of a predefined or opened key; "" for a handle that is neither.
+bool FolderOfKey(HKEY key, std::string& folder) {
+    if (IsPredefined(key)) {
+        folder = StoreFolder();
+        return !folder.empty();
+    }
+    if (!IsOpen(key)) return false;
+    folder = key->folder;
+    return true;
+}
+
+char16_t FoldCase(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? unit + 32 : unit; }
+
+const char HexDigits[] = "0123456789abcdef";
+
+// One component of a key path as a folder name: lower-case ASCII letters,
+// digits, "-" and "_" stand for themselves, every other ASCII unit becomes
+// "%xx" and every other unit "~xxxx". No name can begin with "." then, so
+// the values file never meets a subkey's folder.
+std::string EncodeComponent(const std::u16string& component) {
+    std::string name;
+    for (char16_t unit : component) {
+        unit = FoldCase(unit);
+        if ((unit >= u'a' && unit <= u'z') || (unit >= u'0' && unit <= u'9') || unit == u'-' ||
+            unit == u'_') {
+            name += static_cast<char>(unit);
+        } else if (unit < 0x80) {
+            name += '%';
+            name += HexDigits[unit >> 4];
+            name += HexDigits[unit & 0xF];
+        } else {
+            name += '~';
+            for (int shift = 12; shift >= 0; shift -= 4) name += HexDigits[(unit >> shift) & 0xF];
+        }
+    }
+    return name;
+}
+
+// Splits a subkey path at its backslashes into encoded folder names.
+LSTATUS SplitKeyPath(LPCWSTR subKey, std::vector<std::string>& names) {
+    names.clear();
+    if (subKey == nullptr) return ERROR_SUCCESS;
+    std::u16string path(subKey);
+    if (!path.empty() && path.back() == u'\\') path.pop_back();
+    if (path.empty()) return ERROR_SUCCESS;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = path.find(u'\\', start);
+        const std::u16string component = path.substr(start, end - start);
+        if (component.empty() || component.size() > 255) return ERROR_INVALID_PARAMETER;
+        names.push_back(EncodeComponent(component));
+        if (end == std::u16string::npos) return ERROR_SUCCESS;
+        start = end + 1;
+    }
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Creates every missing folder of `path` below "/".
+bool MakeFolders(const std::string& path, int& error) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string prefix = path.substr(0, slash);
+        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
+            error = errno;
+            return false;
+        }
+        if (slash == std::string::npos) break;
+    }
+    if (!IsFolder(path)) {
+        error = ENOTDIR;
+        return false;
+    }
+    return true;
+}
+
+HKEY NewHandle(const std::string& folder, REGSAM access) {
+    HKEY key = new HKEY__{folder, access};
+    std::lock_guard<std::mutex> guard(openKeysLock);
+    openKeys.insert(key);
+    return key;
+}
+
+bool CanQuery(HKEY key) { return IsPredefined(key) || (key->access & KEY_QUERY_VALUE) != 0; }
+
+bool CanSet(HKEY key) { return IsPredefined(key) || (key->access & KEY_SET_VALUE) != 0; }
+
+// ------------------------------------------------------------ value files
+//
+// One line per value: type in decimal, ":", the name's UTF-16 units in hex
+// (four digits each), ":", the data bytes in hex, LF.
+
+struct StoredValue {
+    DWORD type = REG_NONE;
+    std::u16string name;
+    std::string data;
+};
+
+bool SameName(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+    }
+    return true;
+}
+
+int HexValue(char digit) {
+    if (digit >= '0' && digit <= '9') return digit - '0';
+    if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
+    return -1;
+}
+
+bool ParseHex(const std::string& text, std::size_t unitDigits, std::vector<unsigned>& units) {
+    units.clear();
+    if (text.size() % unitDigits != 0) return false;
+    for (std::size_t at = 0; at < text.size(); at += unitDigits) {
+        unsigned unit = 0;
+        for (std::size_t i = 0; i < unitDigits; ++i) {
+            const int digit = HexValue(text[at + i]);
+            if (digit < 0) return false;
+            unit = unit * 16 + static_cast<unsigned>(digit);
+        }
+        units.push_back(unit);
+    }
+    return true;
+}
+
+bool ParseValues(const std::string& text, std::vector<StoredValue>& values) {
+    values.clear();
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) return false;
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        const std::size_t first = line.find(':');
+        const std::size_t second = first == std::string::npos ? first : line.find(':', first + 1);
+        if (second == std::string::npos || first == 0 || first > 10) return false;
+        StoredValue value;
+        for (std::size_t i = 0; i < first; ++i) {
+            if (line[i] < '0' || line[i] > '9') return false;
+            value.type = value.type * 10 + static_cast<DWORD>(line[i] - '0');
+        }
+        std::vector<unsigned> units;
+        if (!ParseHex(line.substr(first + 1, second - first - 1), 4, units)) return false;
+        for (unsigned unit : units) value.name += static_cast<char16_t>(unit);
+        if (!ParseHex(line.substr(second + 1), 2, units)) return false;
+        for (unsigned byte : units) value.data += static_cast<char>(byte);
+        values.push_back(std::move(value));
+    }
+    return true;
+}
+
+std::string FormatValues(const std::vector<StoredValue>& values) {
+    std::string text;
+    for (const StoredValue& value : values) {
+        text += std::to_string(value.type) + ":";
+        for (char16_t unit : value.name) {
+            for (int shift = 12; shift >= 0; shift -= 4) text += HexDigits[(unit >> shift) & 0xF];
+        }
+        text += ':';
+        for (unsigned char byte : value.data) {
+            text += HexDigits[byte >> 4];
+            text += HexDigits[byte & 0xF];
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+// Reads the values of the key in `folder`; a key without a values file has
+// none. A missing folder means the key was never made (or is gone).
+LSTATUS ReadValues(const std::string& folder, std::vector<StoredValue>& values) {
+    values.clear();
+    if (!IsFolder(folder)) return ERROR_FILE_NOT_FOUND;
+    const std::string path = folder + "/" + ValuesName;
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return errno == ENOENT ? ERROR_SUCCESS : Win32ErrorFromErrno(errno);
+    std::string text;
+    LSTATUS status = ERROR_SUCCESS;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t got = read(descriptor, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            status = Win32ErrorFromErrno(errno);
+            break;
+        }
+        if (got == 0) break;
+        text.append(buffer, static_cast<std::size_t>(got));
+        if (static_cast<off_t>(text.size()) > MaxValuesFileBytes) {
+            status = ERROR_GEN_FAILURE;
+            break;
+        }
+    }
+    close(descriptor);
+    if (status == ERROR_SUCCESS && !ParseValues(text, values)) status = ERROR_GEN_FAILURE;
+    return status;
+}
+
+bool WriteAll(int descriptor, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = write(descriptor, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return false;
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
+
+// Replaces the values file of `folder` whole: temporary file, fsync,
+// rename, fsync of the folder.
+LSTATUS ReplaceValues(const std::string& folder, const std::vector<StoredValue>& values) {
+    static std::atomic<unsigned> counter{0};
+    const std::string target = folder + "/" + ValuesName;
+    const std::string temporary =
+        target + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    const int descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (descriptor < 0) return Win32ErrorFromErrno(errno);
+    int error = 0;
+    if (!WriteAll(descriptor, FormatValues(values))) error = errno != 0 ? errno : EIO;
+    if (error == 0 && fsync(descriptor) != 0) error = errno;
+    if (close(descriptor) != 0 && error == 0 && errno != EINTR) error = errno;
+    if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+    if (error != 0) {
+        unlink(temporary.c_str());
+        return Win32ErrorFromErrno(error);
+    }
+    const int folderDescriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderDescriptor >= 0) {
+        fsync(folderDescriptor);
+        close(folderDescriptor);
+    }
+    return ERROR_SUCCESS;
+}
+
+// Runs a read-modify-write of one key's values under an exclusive lock on
+// its folder, so that concurrent writers of other values lose nothing.
+template <typename Change>
+LSTATUS ChangeValues(const std::string& folder, Change change) {
+    const int lock = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(errno);
+    LSTATUS status = ERROR_SUCCESS;
+    while (flock(lock, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            status = Win32ErrorFromErrno(errno);
+            break;
+        }
+    }
+    std::vector<StoredValue> values;
+    if (status == ERROR_SUCCESS) status = ReadValues(folder, values);
+    if (status == ERROR_SUCCESS) status = change(values);
+    if (status == ERROR_SUCCESS) status = ReplaceValues(folder, values);
+    close(lock);  // also releases the lock
+    return status;
+}
+
+}  // namespace
+
+LSTATUS RegOpenKeyExW(HKEY parent, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result) {
+    if (result == nullptr) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    std::string folder;
+    if (!FolderOfKey(parent, folder)) {
+        return IsPredefined(parent) ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
+    }
+    std::vector<std::string> names;
+    const LSTATUS split = SplitKeyPath(subKey, names);
+    if (split != ERROR_SUCCESS) return split;
+    for (const std::string& name : names) folder += "/" + name;
+    if (!IsFolder(folder)) return ERROR_FILE_NOT_FOUND;
+    *result = NewHandle(folder, access);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM access,
+                        LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+    if (result == nullptr) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    std::string folder;
+    if (!FolderOfKey(parent, folder)) {
+        return IsPredefined(parent) ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_HANDLE;
+    }
+    std::vector<std::string> names;
+    const LSTATUS split = SplitKeyPath(subKey, names);
+    if (split != ERROR_SUCCESS) return split;
+    for (const std::string& name : names) folder += "/" + name;
+    const bool existed = IsFolder(folder);
+    int error = 0;
+    // On Windows HKEY_CURRENT_USER always exists; here its folder is made
+    // on first use, together with any missing parent keys.
+    if (!existed && !MakeFolders(folder, error)) return Win32ErrorFromErrno(error);
+    if (disposition != nullptr) {
+        *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    }
+    *result = NewHandle(folder, access);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD dataBytes) {
+    if (reserved != nullptr || (data != nullptr && dataBytes == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::string folder;
+    if (!FolderOfKey(key, folder)) {
+        return IsPredefined(key) ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
+    }
+    if (!CanQuery(key)) return ERROR_ACCESS_DENIED;
+    std::vector<StoredValue> values;
+    const LSTATUS status = ReadValues(folder, values);
+    if (status != ERROR_SUCCESS) return status;
+    const std::u16string name = valueName != nullptr ? valueName : u"";
+    for (const StoredValue& value : values) {
+        if (!SameName(value.name, name)) continue;
+        if (type != nullptr) *type = value.type;
+        if (dataBytes == nullptr) return ERROR_SUCCESS;
+        const DWORD capacity = *dataBytes;
+        *dataBytes = static_cast<DWORD>(value.data.size());
+        if (data == nullptr) return ERROR_SUCCESS;
+        if (capacity < value.data.size()) return ERROR_MORE_DATA;
+        if (!value.data.empty()) std::memcpy(data, value.data.data(), value.data.size());
+        return ERROR_SUCCESS;
+    }
+    return ERROR_FILE_NOT_FOUND;
+}
+
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data,
+                       DWORD dataBytes) {
+    if (data == nullptr && dataBytes != 0) return ERROR_INVALID_PARAMETER;
+    std::string folder;
+    if (!FolderOfKey(key, folder)) {
+        return IsPredefined(key) ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_HANDLE;
+    }
+    if (!CanSet(key)) return ERROR_ACCESS_DENIED;
+    if (IsPredefined(key)) {
+        int error = 0;
+        if (!IsFolder(folder) && !MakeFolders(folder, error)) return Win32ErrorFromErrno(error);
+    }
+    StoredValue stored;
+    stored.type = type;
+    stored.name = valueName != nullptr ? valueName : u"";
+    if (stored.name.size() > 16383) return ERROR_INVALID_PARAMETER;
+    if (dataBytes != 0) stored.data.assign(reinterpret_cast<const char*>(data), dataBytes);
+    return ChangeValues(folder, [&stored](std::vector<StoredValue>& values) -> LSTATUS {
+        for (StoredValue& value : values) {
+            if (SameName(value.name, stored.name)) {
+                // Windows keeps the letter case the value was created with.
+                value.type = stored.type;
+                value.data = stored.data;
+                return ERROR_SUCCESS;
+            }
+        }
+        values.push_back(stored);
+        return ERROR_SUCCESS;
+    });
+}
+
+LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
+    std::string folder;
+    if (!FolderOfKey(key, folder)) {
+        return IsPredefined(key) ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
+    }
+    if (!CanSet(key)) return ERROR_ACCESS_DENIED;
+    const std::u16string name = valueName != nullptr ? valueName : u"";
+    return ChangeValues(folder, [&name](std::vector<StoredValue>& values) -> LSTATUS {
+        for (auto value = values.begin(); value != values.end(); ++value) {
+            if (SameName(value->name, name)) {
+                values.erase(value);
+                return ERROR_SUCCESS;
+            }
+        }
+        return ERROR_FILE_NOT_FOUND;
+    });
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+    if (IsPredefined(key)) return ERROR_SUCCESS;
+    {
+        std::lock_guard<std::mutex> guard(openKeysLock);
+        if (openKeys.erase(key) == 0) return ERROR_INVALID_HANDLE;
+    }
+    delete key;
+    return ERROR_SUCCESS;
+}

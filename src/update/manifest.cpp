@@ -1,0 +1,131 @@
+#include "update/manifest.h"
+
+#include "common/build_config.h"
+#include "platform/win32.h"
+
+namespace holwerk {
+namespace {
+
+constexpr DWORD ManifestTimeoutMilliseconds = 5000;
+constexpr DWORD ReadPieceBytes = 4096;
+constexpr DWORD ManifestRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                       INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI;
+static_assert(ManifestRequestFlags == 0x84200200);
+
+// A manifest is an object; anything else is a server's error page or a
+// stand-in. Only spaces (and trailing NULs) are forgiven around it.
+bool LooksLikeManifest(const std::string& body) {
+    const std::size_t first = body.find_first_not_of(' ');
+    const std::size_t last = body.find_last_not_of(std::string(" \0", 2));
+    return first != std::string::npos && body[first] == '{' && body[last] == '}';
+}
+
+}  // namespace
+
+std::string GetManifestUrl() {
+    return std::string("https://") + UpdateServerHost +
+           "/tolvik-software/Holwerk/holwerk-version.json";
+}
+
+std::string BuildManifestRequestUrl(const std::string& base, const std::string& id) {
+    std::string address = base;
+    std::string fragment;
+    const std::size_t hash = address.find('#');
+    if (hash != std::string::npos) {
+        fragment = address.substr(hash);
+        address.resize(hash);
+    }
+    const char* separator = address.find('?') == std::string::npos ? "?" : "&";
+    return address + separator + "installation_id=" + id + fragment;
+}
+
+bool FetchManifest(const std::string& address, std::string& body) {
+    body.clear();
+    const std::string agent = std::string("Holwerk/") + CurrentVersion;
+    HINTERNET root =
+        InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (root == nullptr) return false;
+
+    bool optionsSet = true;
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                         INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+        DWORD timeout = ManifestTimeoutMilliseconds;
+        if (!InternetSetOptionA(root, option, &timeout, sizeof timeout)) optionsSet = false;
+    }
+    HINTERNET request = nullptr;
+    if (optionsSet) {
+        request = InternetOpenUrlA(root, address.c_str(), nullptr, 0, ManifestRequestFlags, 0);
+    }
+
+    DWORD status = 0;
+    bool endSeen = false;
+    bool readError = false;
+    if (request != nullptr) {
+        DWORD size = sizeof status;
+        if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                            &size, nullptr)) {
+            status = 0;
+        }
+        if (status >= 200 && status <= 299) {
+            char piece[ReadPieceBytes];
+            for (;;) {
+                DWORD got = 0;
+                if (!InternetReadFile(request, piece, ReadPieceBytes, &got)) {
+                    readError = true;
+                    break;
+                }
+                if (got == 0) {
+                    endSeen = true;
+                    break;
+                }
+                body.append(piece, got);
+                if (static_cast<std::int64_t>(body.size()) > MaxManifestBytes) {
+                    body.clear();
+                    readError = true;
+                    break;
+                }
+            }
+        }
+    }
+
+    // One clean-up, in reverse order of opening.
+    if (request != nullptr) InternetCloseHandle(request);
+    InternetCloseHandle(root);
+
+    if (request == nullptr || status < 200 || status > 299) return false;
+    if (!endSeen || readError || body.empty()) return false;
+    return LooksLikeManifest(body);
+}
+
+std::string GetJsonStringValue(const std::string& json, const std::string& key) {
+    const std::string needle = "\"" + key + "\"";
+    const std::size_t found = json.find(needle);
+    if (found == std::string::npos) return "";
+    const std::size_t colon = json.find(':', found + needle.size());
+    if (colon == std::string::npos) return "";
+    const std::size_t open = json.find('"', colon + 1);
+    if (open == std::string::npos) return "";
+    const std::size_t close = json.find('"', open + 1);
+    if (close == std::string::npos) return "";
+    return json.substr(open + 1, close - open - 1);
+}
+
+bool IsHttpsUrl(const std::string& address) {
+    std::string scheme = address.substr(0, 8);
+    for (char& c : scheme) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return scheme == "https://";
+}
+
+bool IsUsableDownloadPageUrl(const std::string& address) {
+    // The address is printed to the console and stored in a line-based
+    // file: a line end, an escape sequence or a blank from the server must
+    // reach neither.
+    for (unsigned char c : address) {
+        if (c <= 0x20 || c == 0x7F) return false;
+    }
+    return IsHttpsUrl(address);
+}
+
+}  // namespace holwerk

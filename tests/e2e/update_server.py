@@ -1,0 +1,190 @@
+"""A stand-in for the maker's update server, reached through a CONNECT proxy.
+
+The program finds the update server through its ordinary proxy route: natively
+https_proxy=http://127.0.0.1:PORT, under Wine http_proxy (which Wine uses for
+both schemes). On CONNECT to the build's update host, port 443, the proxy
+terminates TLS itself with a certificate for that host from the test CA and
+answers the request with the response the test has scripted. Every other
+request is refused: the tests' own download server is reached directly,
+through no_proxy (measured to be honoured natively and under Wine).
+
+UpdateServer(folder) makes the PKI and starts listening; close() stops it.
+  respond(status, body, headers)  scripts the answer to every manifest GET
+  clear()                         forgets what was seen; answers 404 again
+  use_certificate(name)           shows another certificate of the test PKI
+  manifest(version, url)          a manifest body as the maker publishes it
+  manifest_requests()             request lines seen inside the TLS tunnel
+  connects                        request lines the proxy itself was sent
+  env()                           variables for run_program: proxy and trust
+"""
+
+import json
+import socket
+import ssl
+import subprocess
+import threading
+import urllib.parse
+
+import certs
+import harness
+
+IO_TIMEOUT = 15
+
+
+def _read_head(connection):
+    """The bytes up to and including the blank line after the headers."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = connection.recv(4096)
+        if not chunk:
+            break
+        data += chunk
+        if len(data) > 65536:
+            break
+    head, _, rest = data.partition(b"\r\n\r\n")
+    return head, rest
+
+
+_trusted_cas = set()
+
+
+def trust_ca_under_wine(ca_path):
+    """Puts this stand-in's CA into the Wine user's root store (once per CA),
+    with the harness's trust tool."""
+    if not harness.UNDER_WINE or ca_path in _trusted_cas:
+        return
+    with open(ca_path) as file:
+        der = ssl.PEM_cert_to_DER_cert(file.read())
+    der_path = ca_path[:-4] + ".der"
+    with open(der_path, "wb") as file:
+        file.write(der)
+    subprocess.run(harness.RUNNER + [harness.TRUST_TOOL, "Z:" + der_path], check=True,
+                   timeout=harness.RUN_TIMEOUT, stdout=subprocess.DEVNULL)
+    _trusted_cas.add(ca_path)
+
+
+class UpdateServer:
+    MANIFEST_PATH = "/tolvik-software/Holwerk/holwerk-version.json"
+
+    def __init__(self, folder):
+        self.host = harness.UPDATE_HOST
+        self.pki = certs.make_test_pki(folder, [self.host])
+        self.use_certificate("server")
+        trust_ca_under_wine(self.pki["ca"])
+        self.lock = threading.Lock()
+        self.requests = []
+        self.connects = []
+        self.response = (404, b"", [])
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(16)
+        self.port = self.listener.getsockname()[1]
+        self.closed = False
+        self.thread = threading.Thread(target=self._accept, daemon=True)
+        self.thread.start()
+
+    # -- what the tests use ---------------------------------------------------
+    def env(self):
+        proxy = "http://127.0.0.1:%d" % self.port
+        if harness.UNDER_WINE:
+            return {"http_proxy": proxy}
+        return {"https_proxy": proxy, "SSL_CERT_FILE": self.pki["ca"]}
+
+    def respond(self, status=200, body=b"", headers=None):
+        if isinstance(body, str):
+            body = body.encode("utf-8")
+        with self.lock:
+            self.response = (status, body, list(headers or []))
+
+    def clear(self):
+        """Forgets the requests seen so far, scripts a 404 and shows the
+        trusted certificate again."""
+        with self.lock:
+            self.response = (404, b"", [])
+            self.requests = []
+            self.connects = []
+        self.use_certificate("server")
+
+    def use_certificate(self, name):
+        """Shows one of certs.make_test_pki's certificates: "server" (trusted)
+        or "other", "selfsigned", "expired", "wronghost" (to be refused)."""
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(*self.pki[name])
+        self.context = context
+
+    @staticmethod
+    def manifest(version, download_url=None):
+        document = {"version": version}
+        if download_url is not None:
+            document["download_url"] = download_url
+        return json.dumps(document, separators=(",", ":"))
+
+    def manifest_requests(self):
+        with self.lock:
+            return list(self.requests)
+
+    def close(self):
+        self.closed = True
+        try:
+            self.listener.close()
+        except OSError:
+            pass
+
+    # -- the proxy ------------------------------------------------------------
+    def _accept(self):
+        while not self.closed:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(connection,), daemon=True).start()
+
+    def _serve(self, connection):
+        connection.settimeout(IO_TIMEOUT)
+        try:
+            head, _ = _read_head(connection)
+            request_line = head.split(b"\r\n", 1)[0].decode("latin-1")
+            parts = request_line.split(" ")
+            if len(parts) != 3:
+                return
+            method, target, _ = parts
+            with self.lock:
+                self.connects.append(request_line)
+            if method == "CONNECT" and target == self.host + ":443":
+                connection.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+                self._serve_update(connection)
+            else:
+                connection.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n"
+                                   b"Connection: close\r\n\r\n")
+        except (OSError, ssl.SSLError, ValueError):
+            pass
+        finally:
+            try:
+                connection.close()
+            except OSError:
+                pass
+
+    def _serve_update(self, connection):
+        tls = self.context.wrap_socket(connection, server_side=True)
+        try:
+            head, _ = _read_head(tls)
+            if not head:
+                return
+            request_line = head.split(b"\r\n", 1)[0].decode("latin-1")
+            with self.lock:
+                self.requests.append(request_line)
+                status, body, headers = self.response
+            path = request_line.split(" ")[1] if " " in request_line else ""
+            if urllib.parse.urlsplit(path).path != self.MANIFEST_PATH:
+                status, body, headers = 404, b"", []
+            lines = ["HTTP/1.1 %d %s" % (status, "Scripted")]
+            lines += ["%s: %s" % header for header in headers]
+            lines += ["Content-Length: %d" % len(body), "Connection: close"]
+            tls.sendall(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1") + body)
+            try:
+                tls.unwrap()
+            except (OSError, ssl.SSLError):
+                pass
+        finally:
+            tls.close()
