@@ -5,18 +5,10 @@
 #include <string>
 
 #include "platform/win32.h"
+#include "support/wine.h"
 
 namespace holwerk {
 namespace {
-
-bool RunningUnderWine() {
-#ifdef _WIN32
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
-}
 
 struct SplitCase {
     const char* url;

@@ -69,7 +69,8 @@ _test_pki = None
 
 
 def test_pki():
-    """The test CA and its certificates (certs.make_test_pki, for "localhost"),
+    """The test CA and its certificates (certs.make_test_pki, for "localhost",
+    the proxied host and the update host),
     made once per build tree and reused by every later test and run. Under
     Wine the CA is put into the prefix user's root store once per prefix."""
     global _test_pki
@@ -80,7 +81,7 @@ def test_pki():
     folder = os.path.join(base, "e2e-pki")
     with open(os.path.join(base, "e2e-pki.lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        hosts = ["localhost", PROXIED_HOST]
+        hosts = ["localhost", PROXIED_HOST] + ([UPDATE_HOST] if UPDATE_HOST else [])
         marker = os.path.join(folder, "complete")
         try:
             with open(marker) as file:

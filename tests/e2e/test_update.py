@@ -5,9 +5,7 @@ import datetime
 import http.server
 import os
 import re
-import shutil
 import subprocess
-import tempfile
 import threading
 import unittest
 
@@ -67,8 +65,7 @@ class UpdateCheckTest(ProgramTestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.pki_folder = tempfile.mkdtemp(prefix="holwerk-update-pki-")
-        cls.server = UpdateServer(cls.pki_folder)
+        cls.server = UpdateServer()
         cls.target = http.server.ThreadingHTTPServer(("127.0.0.1", 0), _Target)
         threading.Thread(target=cls.target.serve_forever, daemon=True).start()
         cls.url = "http://127.0.0.1:%d/file.txt" % cls.target.server_address[1]
@@ -78,7 +75,6 @@ class UpdateCheckTest(ProgramTestCase):
         cls.target.shutdown()
         cls.target.server_close()
         cls.server.close()
-        shutil.rmtree(cls.pki_folder, ignore_errors=True)
 
     def setUp(self):
         super().setUp()

@@ -8,7 +8,7 @@ answers the request with the response the test has scripted. Every other
 request is refused: the tests' own download server is reached directly,
 through no_proxy (measured to be honoured natively and under Wine).
 
-UpdateServer(folder) makes the PKI and starts listening; close() stops it.
+UpdateServer() takes the shared test PKI and starts listening; close() stops it.
   respond(status, body, headers)  scripts the answer to every manifest GET
   clear()                         forgets what was seen; answers 404 again
   use_certificate(name)           shows another certificate of the test PKI
@@ -21,11 +21,9 @@ UpdateServer(folder) makes the PKI and starts listening; close() stops it.
 import json
 import socket
 import ssl
-import subprocess
 import threading
 import urllib.parse
 
-import certs
 import harness
 
 IO_TIMEOUT = 15
@@ -45,32 +43,13 @@ def _read_head(connection):
     return head, rest
 
 
-_trusted_cas = set()
-
-
-def trust_ca_under_wine(ca_path):
-    """Puts this stand-in's CA into the Wine user's root store (once per CA),
-    with the harness's trust tool."""
-    if not harness.UNDER_WINE or ca_path in _trusted_cas:
-        return
-    with open(ca_path) as file:
-        der = ssl.PEM_cert_to_DER_cert(file.read())
-    der_path = ca_path[:-4] + ".der"
-    with open(der_path, "wb") as file:
-        file.write(der)
-    subprocess.run(harness.RUNNER + [harness.TRUST_TOOL, "Z:" + der_path], check=True,
-                   timeout=harness.RUN_TIMEOUT, stdout=subprocess.DEVNULL)
-    _trusted_cas.add(ca_path)
-
-
 class UpdateServer:
     MANIFEST_PATH = "/tolvik-software/Holwerk/holwerk-version.json"
 
-    def __init__(self, folder):
+    def __init__(self):
         self.host = harness.UPDATE_HOST
-        self.pki = certs.make_test_pki(folder, [self.host])
+        self.pki = harness.test_pki()
         self.use_certificate("server")
-        trust_ca_under_wine(self.pki["ca"])
         self.lock = threading.Lock()
         self.requests = []
         self.connects = []
@@ -87,9 +66,9 @@ class UpdateServer:
     # -- what the tests use ---------------------------------------------------
     def env(self):
         proxy = "http://127.0.0.1:%d" % self.port
-        if harness.UNDER_WINE:
-            return {"http_proxy": proxy}
-        return {"https_proxy": proxy, "SSL_CERT_FILE": self.pki["ca"]}
+        env = harness.tls_env()
+        env.update({"http_proxy": proxy} if harness.UNDER_WINE else {"https_proxy": proxy})
+        return env
 
     def respond(self, status=200, body=b"", headers=None):
         if isinstance(body, str):

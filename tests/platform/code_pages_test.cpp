@@ -10,19 +10,12 @@
 
 #include "platform/win32.h"
 #include "storage/text_encoding.h"
+#include "support/wine.h"
 
 namespace holwerk {
 namespace {
 
 constexpr WCHAR Guard = 0x7777;
-
-#ifdef _WIN32
-bool RunningUnderWine() {
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-}
-#else
-bool RunningUnderWine() { return false; }
-#endif
 
 std::string Hex(const std::string& bytes) {
     static const char digits[] = "0123456789ABCDEF";

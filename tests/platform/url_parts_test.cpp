@@ -9,17 +9,9 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "support/wine.h"
 
 namespace {
-
-bool RunningUnderWine() {
-#ifdef _WIN32
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
-}
 
 // The component capacities the program gives the client; each buffer is one
 // byte larger than its capacity, as in the program.

@@ -13,23 +13,15 @@
 
 #include "loopback_server.h"
 #include "platform/win32.h"
+#include "support/wine.h"
 
 namespace holwerk {
 namespace {
 
 using Milliseconds = std::chrono::milliseconds;
 
-bool UnderWine() {
-#ifdef _WIN32
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
-}
-
 #define SKIP_UNDER_WINE(reason) \
-    if (UnderWine()) GTEST_SKIP() << "Wine departs from Windows here: " << reason
+    if (RunningUnderWine()) GTEST_SKIP() << "Wine departs from Windows here: " << reason
 
 constexpr char Agent[] = "Holwerk-Contract/1.0";
 constexpr char ProgramHeaders[] = "Accept: */*\r\nAccept-Encoding: identity\r\n";
@@ -277,7 +269,7 @@ TEST_F(WinInetContract, ResetDuringBodyFailsTheRead) {
     std::string body;
     EXPECT_FALSE(exchange.ReadBody(65536, body));
     // Wine reports Winsock's own code (10054) here.
-    if (!UnderWine()) {
+    if (!RunningUnderWine()) {
         EXPECT_TRUE(exchange.error == ERROR_INTERNET_CONNECTION_RESET ||
                     exchange.error == ERROR_INTERNET_CONNECTION_ABORTED)
             << exchange.error;
@@ -435,10 +427,10 @@ TEST_F(WinInetContract, RequestLineCarriesNoBlanksOrControlBytes) {
     for (const char c : target) {
         const auto byte = static_cast<unsigned char>(c);
         // Wine escapes blanks only and sends other control bytes as they are.
-        if (UnderWine() && byte != ' ') continue;
+        if (RunningUnderWine() && byte != ' ') continue;
         EXPECT_TRUE(byte > 0x20 && byte != 0x7F) << "byte " << int(byte) << " in " << target;
     }
-    if (!UnderWine()) EXPECT_EQ(target, "/a%20b%09c%01%7F%C3%A4?q=1%202");
+    if (!RunningUnderWine()) EXPECT_EQ(target, "/a%20b%09c%01%7F%C3%A4?q=1%202");
 }
 
 TEST_F(WinInetContract, RequestTargetGoesOutAsGiven) {
@@ -490,7 +482,7 @@ TEST_F(WinInetContract, OpenUrlSendsGetAndGivesResponse) {
     ASSERT_NE(root, nullptr);
     // Wine sends a fragment along; it never belongs in a request line.
     const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) +
-                            "/m/v.json?installation_id=abc" + (UnderWine() ? "" : "#top");
+                            "/m/v.json?installation_id=abc" + (RunningUnderWine() ? "" : "#top");
     HINTERNET request = InternetOpenUrlA(root, url.c_str(), nullptr, 0,
                                          INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                              INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI,
@@ -539,7 +531,7 @@ TEST_F(WinInetContract, SendFailsWithCannotConnectWhenNobodyListens) {
     DWORD count = 1;
     const BOOL read = InternetReadFile(exchange.request, piece, sizeof piece, &count);
     EXPECT_EQ(count, 0u);
-    if (!UnderWine()) {
+    if (!RunningUnderWine()) {
         EXPECT_FALSE(queried);
         EXPECT_FALSE(read);
     }
@@ -563,7 +555,7 @@ TEST_F(WinInetContract, UnusableHostNeverReachesTheNetwork) {
         ASSERT_NE(root, nullptr);
         HINTERNET connection =
             InternetConnectA(root, host, 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-        if (!UnderWine()) {
+        if (!RunningUnderWine()) {
             EXPECT_EQ(connection, nullptr) << host;
             EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << host;
         }

@@ -13,6 +13,7 @@
 
 #include "platform/path_separator.h"
 #include "platform/win32.h"
+#include "support/wine.h"
 
 namespace holwerk {
 
@@ -25,16 +26,6 @@ inline std::string Utf8Of(const std::filesystem::path& path) {
 /// A standard-library path for UTF-8 text.
 inline std::filesystem::path PathOfUtf8(const std::string& text) {
     return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
-
-/// True when the test runs under Wine rather than on Windows or natively.
-inline bool RunningUnderWine() {
-#ifdef _WIN32
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
 }
 
 /// A new empty folder below the system's temporary folder, removed with its

@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posix/percent_escape.h"
 #include "platform/posix/win32_api.h"
 
 namespace {
@@ -180,20 +181,7 @@ bool IsUnsafeUrlByte(unsigned char c) {
 }
 
 std::string EscapeUnsafeBytes(const std::string& url) {
-    static const char Hex[] = "0123456789ABCDEF";
-    std::string escaped;
-    escaped.reserve(url.size());
-    for (const char c : url) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (IsUnsafeUrlByte(byte)) {
-            escaped += '%';
-            escaped += Hex[byte >> 4];
-            escaped += Hex[byte & 0x0F];
-        } else {
-            escaped += c;
-        }
-    }
-    return escaped;
+    return PercentEscape(url, IsUnsafeUrlByte);
 }
 
 INTERNET_SCHEME SchemeNumber(const std::string& lowerScheme) {

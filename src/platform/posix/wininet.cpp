@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "platform/posix/error_map.h"
+#include "platform/posix/percent_escape.h"
 #include "platform/posix/wininet_transfer.h"
 
 namespace holwerk {
@@ -177,20 +178,11 @@ bool IsUsableHost(std::string_view host) {
 }
 
 std::string EscapeTarget(std::string_view target) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    std::string escaped;
-    if (target.empty() || target.front() != '/') escaped += '/';
-    for (const char c : target) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (IsControlOrBlank(byte) || byte >= 0x80 || c == '#') {
-            escaped += '%';
-            escaped += Hex[byte >> 4];
-            escaped += Hex[byte & 0x0F];
-        } else {
-            escaped += c;
-        }
-    }
-    return escaped;
+    // "#" too: libcurl would take it for the start of a fragment.
+    const std::string escaped = PercentEscape(target, [](unsigned char byte) {
+        return IsControlOrBlank(byte) || byte >= 0x80 || byte == '#';
+    });
+    return target.empty() || target.front() != '/' ? "/" + escaped : escaped;
 }
 
 // Adds "Name: value" lines, separated by CR LF, to a request's headers with
