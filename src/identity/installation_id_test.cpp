@@ -27,13 +27,19 @@ const std::string IdAUpper = "0F1E2D3C-4B5A-4697-8877-665544332211";
 const std::string IdB = "a1b2c3d4-e5f6-4a7b-9c8d-0e1f2a3b4c5d";
 const std::string IdBUpper = "A1B2C3D4-E5F6-4A7B-9C8D-0E1F2A3B4C5D";
 
-std::vector<BYTE> Utf16Bytes(const std::string& text) {
+// NUL-terminated UTF-16 of an ASCII text.
+std::vector<WCHAR> Wide(const std::string& text) {
     std::vector<WCHAR> wide(text.size() + 1);
     EXPECT_TRUE(Utf8ToUtf16(text, wide.data(), static_cast<std::int64_t>(wide.size())));
+    return wide;
+}
+
+// The little-endian bytes of Wide(text), the terminator included.
+std::vector<BYTE> Utf16Bytes(const std::string& text) {
     std::vector<BYTE> bytes;
-    for (std::size_t i = 0; i <= text.size(); ++i) {  // the terminator too
-        bytes.push_back(static_cast<BYTE>(wide[i] & 0xFF));
-        bytes.push_back(static_cast<BYTE>(wide[i] >> 8));
+    for (const WCHAR unit : Wide(text)) {
+        bytes.push_back(static_cast<BYTE>(unit & 0xFF));
+        bytes.push_back(static_cast<BYTE>(unit >> 8));
     }
     return bytes;
 }
@@ -68,12 +74,6 @@ class InstallationIdTest : public ::testing::Test {
 #endif
         std::error_code ignored;
         std::filesystem::remove_all(root_, ignored);
-    }
-
-    static std::vector<WCHAR> Wide(const std::string& text) {
-        std::vector<WCHAR> wide(text.size() + 1);
-        EXPECT_TRUE(Utf8ToUtf16(text, wide.data(), static_cast<std::int64_t>(wide.size())));
-        return wide;
     }
 
     static void DeleteRegistryValue() {
@@ -166,7 +166,6 @@ TEST(InstallationIdFormTest, NewIdsAreCanonicalAndDistinct) {
     for (int i = 0; i < 16; ++i) {
         std::string id;
         ASSERT_TRUE(NewInstallationId(id));
-        EXPECT_EQ(id.size(), 36u);
         EXPECT_TRUE(IsValidInstallationId(id)) << id;
         EXPECT_EQ(id.find_first_not_of("0123456789abcdef-"), std::string::npos) << id;
         seen.insert(id);
@@ -178,13 +177,11 @@ TEST_F(InstallationIdTest, FirstRunCreatesOneIdInRegistryAndFile) {
     std::string id;
     ASSERT_TRUE(GetInstallationId(folder_, id));
     EXPECT_TRUE(IsValidInstallationId(id));
-    EXPECT_EQ(id.size(), 36u);
     EXPECT_EQ(FileContent(), id + "\r\n");
 
     const std::optional<RegistryValue> stored = RegistryContent();
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->type, REG_SZ);
-    EXPECT_EQ(stored->data.size(), 74u);
     EXPECT_EQ(stored->data, Utf16Bytes(id));
 
     std::string again;
@@ -255,17 +252,17 @@ TEST_F(InstallationIdTest, NeitherStoreValidMakesANewId) {
 }
 
 TEST_F(InstallationIdTest, RegistryReadRefusesWrongTypeAndForm) {
-    std::string id = "left over";
-    EXPECT_FALSE(ReadRegistryInstallationId(id));
-    EXPECT_EQ(id, "");
-
-    PlantRegistryValue(REG_EXPAND_SZ, Utf16Bytes(IdA));
-    EXPECT_FALSE(ReadRegistryInstallationId(id));
-    EXPECT_EQ(id, "");
-
-    PlantRegistryValue(REG_SZ, Utf16Bytes(IdA + "x"));
-    EXPECT_FALSE(ReadRegistryInstallationId(id));
-    EXPECT_EQ(id, "");
+    // No value, the wrong type, the wrong form: no ID, and nothing left over.
+    const std::optional<RegistryValue> refused[] = {std::nullopt,
+                                                    RegistryValue{REG_EXPAND_SZ, Utf16Bytes(IdA)},
+                                                    RegistryValue{REG_SZ, Utf16Bytes(IdA + "x")}};
+    std::string id;
+    for (const std::optional<RegistryValue>& planted : refused) {
+        if (planted) PlantRegistryValue(planted->type, planted->data);
+        id = "left over";
+        EXPECT_FALSE(ReadRegistryInstallationId(id));
+        EXPECT_EQ(id, "");
+    }
 
     // 256 bytes without a terminator: read up to the end of the data.
     // Windows would add a terminator to string data whose next unit is NUL,

@@ -52,50 +52,39 @@ class HttpsTest(harness.ProgramTestCase):
         self.assertEqual(self.tls.request_lines(), [b"GET /secure.bin HTTP/1.1"])
 
     def test_https_to_http_redirect_is_refused(self):
-        # Lower case, capitals, and a scheme without "//" are all plain HTTP.
+        # Lower case, capitals, and a scheme without "//" are all plain HTTP;
+        # a start URL in capitals is held to TLS too.
         plain_port = self.plain.port
-        for location in ("http://127.0.0.1:%d/plain" % plain_port,
-                         "HTTP://127.0.0.1:%d/plain" % plain_port,
-                         "http:127.0.0.1:%d/plain" % plain_port):
-            with self.subTest(location=location):
+        https = self.tls.url("/down")
+        for start, location in ((https, "http://127.0.0.1:%d/plain" % plain_port),
+                                (https, "HTTP://127.0.0.1:%d/plain" % plain_port),
+                                (https, "http:127.0.0.1:%d/plain" % plain_port),
+                                ("HTTPS" + https[5:], "http://127.0.0.1:%d/plain" % plain_port)):
+            with self.subTest(start=start, location=location):
                 self.tls.routes["/down"] = redirect(location)
-                run = self.run_program("--quiet", self.tls.url("/down"), "out")
+                run = self.run_program("--quiet", start, "out")
                 self.assertEqual(run.exit_code, 6)
                 self.assertEqual(run.stdout, b"")
                 self.assertEqual(run.stderr, lines(DOWNGRADE, "HTTP-Status: 302"))
                 self.assertEqual(os.listdir(self.cwd), [])
         self.assertEqual(self.plain.requests, [])
 
-    def test_capitalised_https_url_is_held_to_tls_too(self):
-        self.tls.routes["/caps"] = redirect("http://127.0.0.1:%d/plain" % self.plain.port)
-        url = "HTTPS" + self.tls.url("/caps")[5:]
-        run = self.run_program("--quiet", url, "out")
-        self.assertEqual(run.exit_code, 6)
-        self.assertEqual(run.stderr, lines(DOWNGRADE, "HTTP-Status: 302"))
-        self.assertEqual(self.plain.requests, [])
-
 
 class CertificateTest(harness.ProgramTestCase):
 
-    def check_refused(self, certificate, error):
-        with server.ScriptedServer(*harness.test_pki()[certificate]) as bad:
-            bad.routes["/x"] = Reply(body=b"must not be stored")
-            self.env.update(harness.tls_env())
-            run = self.run_program("--quiet", bad.url("/x"), "out")
-            self.assertEqual(run.exit_code, 3)
-            self.assertEqual(run.stdout, b"")
-            self.assertEqual(run.stderr, lines(SEND_FAILED % error))
-            self.assertEqual(bad.requests, [])
-            self.assertEqual(os.listdir(self.cwd), [])
-
-    def test_self_signed_certificate_is_refused(self):
-        self.check_refused("selfsigned", 12045)
-
-    def test_certificate_for_another_host_is_refused(self):
-        self.check_refused("wronghost", 12038)
-
-    def test_certificate_from_another_ca_is_refused(self):
-        self.check_refused("other", OTHER_CA_ERROR)
+    def test_certificate_not_trusted_is_refused(self):
+        self.env.update(harness.tls_env())
+        for certificate, error in (("selfsigned", 12045), ("wronghost", 12038),
+                                   ("other", OTHER_CA_ERROR)):
+            with self.subTest(certificate=certificate), \
+                    server.ScriptedServer(*harness.test_pki()[certificate]) as bad:
+                bad.routes["/x"] = Reply(body=b"must not be stored")
+                run = self.run_program("--quiet", bad.url("/x"), "out")
+                self.assertEqual(run.exit_code, 3)
+                self.assertEqual(run.stdout, b"")
+                self.assertEqual(run.stderr, lines(SEND_FAILED % error))
+                self.assertEqual(bad.requests, [])
+                self.assertEqual(os.listdir(self.cwd), [])
 
 
 class ProxyTest(harness.ProgramTestCase):

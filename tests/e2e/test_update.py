@@ -2,15 +2,14 @@
 and the 90-day refusal, as a user sees them on the console and in the files."""
 
 import datetime
-import http.server
 import os
 import re
 import subprocess
-import threading
 import unittest
 
 import harness
 from harness import ProgramTestCase, lines
+from server import Reply, ScriptedServer
 from update_server import UpdateServer
 
 PAYLOAD = b"the downloaded file\n"
@@ -39,47 +38,25 @@ def refusal(days, version):
             "die Aktualisierung auf %s erforderlich." % (days, version))
 
 
-class _Target(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-    hits = []
-
-    def do_GET(self):
-        _Target.hits.append(self.path)
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(PAYLOAD)))
-        # Wine's WinINet keeps a reusable connection in a pool watched by a
-        # thread of its own; a process ending while that thread runs prints
-        # "wine client error: ... sendmsg" on standard error now and then
-        # (measured: a few in every hundred runs). A closed connection is
-        # never pooled.
-        self.send_header("Connection", "close")
-        self.end_headers()
-        self.wfile.write(PAYLOAD)
-
-    def log_message(self, *args):
-        pass
-
-
 class UpdateCheckTest(ProgramTestCase):
     place_update_state = False
 
     @classmethod
     def setUpClass(cls):
         cls.server = UpdateServer()
-        cls.target = http.server.ThreadingHTTPServer(("127.0.0.1", 0), _Target)
-        threading.Thread(target=cls.target.serve_forever, daemon=True).start()
-        cls.url = "http://127.0.0.1:%d/file.txt" % cls.target.server_address[1]
+        cls.target = ScriptedServer()
+        cls.target.routes["/file.txt"] = Reply(body=PAYLOAD)
+        cls.url = cls.target.url("/file.txt")
 
     @classmethod
     def tearDownClass(cls):
-        cls.target.shutdown()
-        cls.target.server_close()
+        cls.target.close()
         cls.server.close()
 
     def setUp(self):
         super().setUp()
         self.server.clear()
-        _Target.hits.clear()
+        self.target.requests.clear()
         self.env.update(self.server.env())
         # The program reaches the tests' own download server directly.
         self.env["no_proxy"] = "127.0.0.1;localhost" if harness.UNDER_WINE else "127.0.0.1,localhost"
@@ -204,7 +181,7 @@ class UpdateCheckTest(ProgramTestCase):
                 self.assertEqual(run.stdout, b"")
                 self.assertEqual(run.exit_code, 8)
                 self.assertFalse(os.path.exists(self.path("out.txt")))
-        self.assertEqual(_Target.hits, [])
+        self.assertEqual(self.target.requests, [])
         self.assertEqual(self.server.connects, [])
 
     def test_current_or_older_manifest_version_clears_the_deadline(self):

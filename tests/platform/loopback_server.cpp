@@ -45,21 +45,32 @@ bool StartSockets() { return true; }
 
 NativeSocket ToNative(std::intptr_t socket) { return static_cast<NativeSocket>(socket); }
 
-// Waits up to `milliseconds` for the socket to become readable.
-bool Readable(NativeSocket socket, int milliseconds) {
+// Waits up to `milliseconds` for the socket to become readable (or writable).
+bool Ready(NativeSocket socket, int milliseconds, bool forWriting = false) {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(socket, &set);
     timeval wait{milliseconds / 1000, (milliseconds % 1000) * 1000};
-    return select(static_cast<int>(socket) + 1, &set, nullptr, nullptr, &wait) > 0;
+    return select(static_cast<int>(socket) + 1, forWriting ? nullptr : &set,
+                  forWriting ? &set : nullptr, nullptr, &wait) > 0;
 }
 
-bool Writable(NativeSocket socket, int milliseconds) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(socket, &set);
-    timeval wait{milliseconds / 1000, (milliseconds % 1000) * 1000};
-    return select(static_cast<int>(socket) + 1, nullptr, &set, nullptr, &wait) > 0;
+// A TCP socket bound to a free loopback port (listening with `backlog`
+// unless it is negative), its address filled in; false when a step failed.
+bool BindLoopback(NativeSocket& bound, sockaddr_in& address, int backlog) {
+    if (!StartSockets()) return false;
+    bound = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(bound, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        (backlog >= 0 && listen(bound, backlog) != 0) ||
+        getsockname(bound, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        CloseSocket(bound);
+        return false;
+    }
+    return true;
 }
 
 // Sends everything unless the server stops first; a client that does not
@@ -67,7 +78,7 @@ bool Writable(NativeSocket socket, int milliseconds) {
 bool SendAll(NativeSocket socket, const std::string& bytes, const std::atomic<bool>& stopping) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        if (!Writable(socket, 20)) {
+        if (!Ready(socket, 20, true)) {
             if (stopping) return false;
             continue;
         }
@@ -81,7 +92,7 @@ bool SendAll(NativeSocket socket, const std::string& bytes, const std::atomic<bo
 
 // True when the client closed its end (a read returns end of data or fails).
 bool ClientGone(NativeSocket socket) {
-    if (!Readable(socket, 0)) return false;
+    if (!Ready(socket, 0)) return false;
     char byte;
     return recv(socket, &byte, 1, 0) <= 0;
 }
@@ -89,19 +100,9 @@ bool ClientGone(NativeSocket socket) {
 }  // namespace
 
 LoopbackServer::LoopbackServer(std::vector<ServerStep> script) : script_(std::move(script)) {
-    if (!StartSockets()) return;
-    const NativeSocket listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener, 16) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        CloseSocket(listener);
-        return;
-    }
+    NativeSocket listener;
+    sockaddr_in address;
+    if (!BindLoopback(listener, address, 16)) return;
     listener_ = static_cast<std::intptr_t>(listener);
     port_ = ntohs(address.sin_port);
     acceptor_ = std::thread([this] { AcceptLoop(); });
@@ -117,7 +118,7 @@ LoopbackServer::~LoopbackServer() {
 void LoopbackServer::AcceptLoop() {
     const NativeSocket listener = ToNative(listener_);
     while (!stopping_) {
-        if (!Readable(listener, 20)) continue;
+        if (!Ready(listener, 20)) continue;
         const NativeSocket client = accept(listener, nullptr, nullptr);
         if (client == static_cast<NativeSocket>(-1)) continue;
         connections_.emplace_back([this, client] { Serve(static_cast<std::intptr_t>(client)); });
@@ -129,7 +130,7 @@ void LoopbackServer::Serve(std::intptr_t handle) {
     std::string head;
     char buffer[4096];
     while (head.find("\r\n\r\n") == std::string::npos && !stopping_) {
-        if (!Readable(client, 20)) continue;
+        if (!Ready(client, 20)) continue;
         const int received = recv(client, buffer, sizeof buffer, 0);
         if (received <= 0) break;
         head.append(buffer, static_cast<std::size_t>(received));
@@ -211,35 +212,18 @@ bool LoopbackServer::WaitForClientToLeave(std::chrono::milliseconds limit) {
 }
 
 std::uint16_t UnusedLoopbackPort() {
-    if (!StartSockets()) return 0;
-    const NativeSocket probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    std::uint16_t port = 0;
-    if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
+    NativeSocket probe;
+    sockaddr_in address;
+    if (!BindLoopback(probe, address, -1)) return 0;
     // Bound but never listening: a connection attempt is refused.
     CloseSocket(probe);
-    return port;
+    return ntohs(address.sin_port);
 }
 
 HangingListener::HangingListener() {
-    if (!StartSockets()) return;
-    const NativeSocket listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener, 0) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        CloseSocket(listener);
-        return;
-    }
+    NativeSocket listener;
+    sockaddr_in address;
+    if (!BindLoopback(listener, address, 0)) return;
     listener_ = static_cast<std::intptr_t>(listener);
     // Connections nobody accepts fill the queue.
     for (int i = 0; i < 3; ++i) {

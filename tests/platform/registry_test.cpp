@@ -25,6 +25,10 @@ std::vector<WCHAR> Wide(const std::string& text) {
     return buffer;
 }
 
+// Windows' codes as the registry functions return them.
+constexpr LSTATUS Ok = ERROR_SUCCESS, NotFound = ERROR_FILE_NOT_FOUND, MoreData = ERROR_MORE_DATA,
+                  Denied = ERROR_ACCESS_DENIED, BadHandle = ERROR_INVALID_HANDLE;
+
 std::vector<BYTE> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
 // Every test works below a key of its own. Natively the whole store is a
@@ -60,7 +64,7 @@ class RegistryContract : public ::testing::Test {
         const LSTATUS status =
             RegCreateKeyExW(HKEY_CURRENT_USER, Wide(base_ + suffix).data(), 0, nullptr,
                             REG_OPTION_NON_VOLATILE, access, nullptr, &key, disposition);
-        EXPECT_EQ(status, static_cast<LSTATUS>(ERROR_SUCCESS)) << base_ + suffix;
+        EXPECT_EQ(status, Ok) << base_ + suffix;
         return key;
     }
 
@@ -85,7 +89,7 @@ class RegistryContract : public ::testing::Test {
 
 TEST_F(RegistryContract, MissingKeyIsFileNotFound) {
     HKEY key = nullptr;
-    EXPECT_EQ(Open("\\Nowhere", key), static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(Open("\\Nowhere", key), NotFound);
     EXPECT_EQ(key, nullptr);
 }
 
@@ -93,11 +97,11 @@ TEST_F(RegistryContract, CreateMakesMissingParentKeys) {
     DWORD disposition = 0;
     HKEY leaf = Create("\\Outer\\Middle\\Leaf", KEY_SET_VALUE, &disposition);
     EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
-    EXPECT_EQ(RegCloseKey(leaf), static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_EQ(RegCloseKey(leaf), Ok);
 
     for (const char* parent : {"\\Outer", "\\Outer\\Middle", "\\Outer\\Middle\\Leaf"}) {
         HKEY key = nullptr;
-        EXPECT_EQ(Open(parent, key), static_cast<LSTATUS>(ERROR_SUCCESS)) << parent;
+        EXPECT_EQ(Open(parent, key), Ok) << parent;
         RegCloseKey(key);
     }
     HKEY again = Create("\\Outer\\Middle\\Leaf", KEY_SET_VALUE, &disposition);
@@ -109,10 +113,8 @@ TEST_F(RegistryContract, MissingValueIsFileNotFound) {
     HKEY key = Create("");
     DWORD type = 99, size = 16;
     BYTE data[16] = {};
-    EXPECT_EQ(RegQueryValueExW(key, Wide("absent").data(), nullptr, &type, data, &size),
-              static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(RegDeleteValueW(key, Wide("absent").data()),
-              static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(RegQueryValueExW(key, Wide("absent").data(), nullptr, &type, data, &size), NotFound);
+    EXPECT_EQ(RegDeleteValueW(key, Wide("absent").data()), NotFound);
     RegCloseKey(key);
 }
 
@@ -133,21 +135,19 @@ TEST_F(RegistryContract, KeepsEveryTypeAndByteAcrossHandles) {
     };
     HKEY writer = Create("\\Types", KEY_SET_VALUE);
     for (const TypedValue& value : cases) {
-        EXPECT_EQ(Set(writer, value.label, value.type, value.data),
-                  static_cast<LSTATUS>(ERROR_SUCCESS))
-            << value.label;
+        EXPECT_EQ(Set(writer, value.label, value.type, value.data), Ok) << value.label;
     }
     RegCloseKey(writer);
 
     HKEY reader = nullptr;
-    ASSERT_EQ(Open("\\Types", reader), static_cast<LSTATUS>(ERROR_SUCCESS));
+    ASSERT_EQ(Open("\\Types", reader), Ok);
     for (const TypedValue& value : cases) {
         DWORD type = 99;
         std::vector<BYTE> data(64, 0xEE);
         DWORD size = static_cast<DWORD>(data.size());
         ASSERT_EQ(
             RegQueryValueExW(reader, Wide(value.label).data(), nullptr, &type, data.data(), &size),
-            static_cast<LSTATUS>(ERROR_SUCCESS))
+            Ok)
             << value.label;
         EXPECT_EQ(type, value.type) << value.label;
         ASSERT_EQ(size, value.data.size()) << value.label;
@@ -161,20 +161,18 @@ TEST_F(RegistryContract, ShortBufferGivesMoreDataWithNeededSize) {
     HKEY key = Create("");
     std::vector<BYTE> data(300, 0x41);
     data[298] = data[299] = 0;  // terminated UTF-16 text of 300 bytes
-    ASSERT_EQ(Set(key, "long", REG_SZ, data), static_cast<LSTATUS>(ERROR_SUCCESS));
+    ASSERT_EQ(Set(key, "long", REG_SZ, data), Ok);
 
     DWORD type = 99;
     BYTE buffer[256] = {};
     DWORD size = sizeof buffer;
-    EXPECT_EQ(RegQueryValueExW(key, Wide("long").data(), nullptr, &type, buffer, &size),
-              static_cast<LSTATUS>(ERROR_MORE_DATA));
+    EXPECT_EQ(RegQueryValueExW(key, Wide("long").data(), nullptr, &type, buffer, &size), MoreData);
     EXPECT_EQ(size, 300u);
 
     // Without a buffer the size alone is reported, with success.
     size = 0;
     type = 99;
-    EXPECT_EQ(RegQueryValueExW(key, Wide("long").data(), nullptr, &type, nullptr, &size),
-              static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_EQ(RegQueryValueExW(key, Wide("long").data(), nullptr, &type, nullptr, &size), Ok);
     EXPECT_EQ(size, 300u);
     EXPECT_EQ(type, REG_SZ);
     RegCloseKey(key);
@@ -182,15 +180,12 @@ TEST_F(RegistryContract, ShortBufferGivesMoreDataWithNeededSize) {
 
 TEST_F(RegistryContract, SettingAgainReplacesTypeAndData) {
     HKEY key = Create("");
-    ASSERT_EQ(Set(key, "v", REG_SZ, Bytes(std::string("a\0\0\0", 4))),
-              static_cast<LSTATUS>(ERROR_SUCCESS));
-    ASSERT_EQ(Set(key, "v", REG_EXPAND_SZ, Bytes(std::string("bc\0\0", 4))),
-              static_cast<LSTATUS>(ERROR_SUCCESS));
+    ASSERT_EQ(Set(key, "v", REG_SZ, Bytes(std::string("a\0\0\0", 4))), Ok);
+    ASSERT_EQ(Set(key, "v", REG_EXPAND_SZ, Bytes(std::string("bc\0\0", 4))), Ok);
     DWORD type = 0;
     BYTE data[8] = {};
     DWORD size = sizeof data;
-    ASSERT_EQ(RegQueryValueExW(key, Wide("v").data(), nullptr, &type, data, &size),
-              static_cast<LSTATUS>(ERROR_SUCCESS));
+    ASSERT_EQ(RegQueryValueExW(key, Wide("v").data(), nullptr, &type, data, &size), Ok);
     EXPECT_EQ(type, REG_EXPAND_SZ);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), std::string("bc\0\0", 4));
     RegCloseKey(key);
@@ -198,15 +193,15 @@ TEST_F(RegistryContract, SettingAgainReplacesTypeAndData) {
 
 TEST_F(RegistryContract, KeyAndValueNamesIgnoreLetterCase) {
     HKEY writer = Create("\\MixedCase\\Inner", KEY_SET_VALUE);
-    ASSERT_EQ(Set(writer, "{3B7C-Value}", REG_BINARY, {7}), static_cast<LSTATUS>(ERROR_SUCCESS));
+    ASSERT_EQ(Set(writer, "{3B7C-Value}", REG_BINARY, {7}), Ok);
     RegCloseKey(writer);
 
     HKEY reader = nullptr;
-    ASSERT_EQ(Open("\\mixedcase\\INNER", reader), static_cast<LSTATUS>(ERROR_SUCCESS));
+    ASSERT_EQ(Open("\\mixedcase\\INNER", reader), Ok);
     BYTE data[4] = {};
     DWORD size = sizeof data, type = 0;
     EXPECT_EQ(RegQueryValueExW(reader, Wide("{3b7c-value}").data(), nullptr, &type, data, &size),
-              static_cast<LSTATUS>(ERROR_SUCCESS));
+              Ok);
     EXPECT_EQ(size, 1u);
     EXPECT_EQ(data[0], 7);
     RegCloseKey(reader);
@@ -214,29 +209,28 @@ TEST_F(RegistryContract, KeyAndValueNamesIgnoreLetterCase) {
 
 TEST_F(RegistryContract, DeletedValueIsGoneAndOthersStay) {
     HKEY key = Create("");
-    ASSERT_EQ(Set(key, "first", REG_BINARY, {1}), static_cast<LSTATUS>(ERROR_SUCCESS));
-    ASSERT_EQ(Set(key, "second", REG_BINARY, {2}), static_cast<LSTATUS>(ERROR_SUCCESS));
-    EXPECT_EQ(RegDeleteValueW(key, Wide("first").data()), static_cast<LSTATUS>(ERROR_SUCCESS));
+    ASSERT_EQ(Set(key, "first", REG_BINARY, {1}), Ok);
+    ASSERT_EQ(Set(key, "second", REG_BINARY, {2}), Ok);
+    EXPECT_EQ(RegDeleteValueW(key, Wide("first").data()), Ok);
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExW(key, Wide("first").data(), nullptr, nullptr, nullptr, &size),
-              static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(RegQueryValueExW(key, Wide("second").data(), nullptr, nullptr, nullptr, &size),
-              static_cast<LSTATUS>(ERROR_SUCCESS));
+              NotFound);
+    EXPECT_EQ(RegQueryValueExW(key, Wide("second").data(), nullptr, nullptr, nullptr, &size), Ok);
     EXPECT_EQ(size, 1u);
     RegCloseKey(key);
 }
 
 TEST_F(RegistryContract, HandleAccessIsChecked) {
     HKEY writeOnly = Create("", KEY_SET_VALUE);
-    ASSERT_EQ(Set(writeOnly, "v", REG_BINARY, {1}), static_cast<LSTATUS>(ERROR_SUCCESS));
+    ASSERT_EQ(Set(writeOnly, "v", REG_BINARY, {1}), Ok);
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExW(writeOnly, Wide("v").data(), nullptr, nullptr, nullptr, &size),
-              static_cast<LSTATUS>(ERROR_ACCESS_DENIED));
+              Denied);
     RegCloseKey(writeOnly);
 
     HKEY readOnly = nullptr;
-    ASSERT_EQ(Open("", readOnly, KEY_QUERY_VALUE), static_cast<LSTATUS>(ERROR_SUCCESS));
-    EXPECT_EQ(Set(readOnly, "v", REG_BINARY, {2}), static_cast<LSTATUS>(ERROR_ACCESS_DENIED));
+    ASSERT_EQ(Open("", readOnly, KEY_QUERY_VALUE), Ok);
+    EXPECT_EQ(Set(readOnly, "v", REG_BINARY, {2}), Denied);
     RegCloseKey(readOnly);
 }
 
@@ -250,8 +244,7 @@ TEST_F(RegistryContract, ConcurrentWritersKeepEveryValue) {
         threads.emplace_back([this, key, writer] {
             for (int round = 0; round < Rounds; ++round) {
                 const std::string name = "w" + std::to_string(writer) + "-" + std::to_string(round);
-                EXPECT_EQ(Set(key, name, REG_BINARY, {static_cast<BYTE>(round)}),
-                          static_cast<LSTATUS>(ERROR_SUCCESS));
+                EXPECT_EQ(Set(key, name, REG_BINARY, {static_cast<BYTE>(round)}), Ok);
             }
         });
     }
@@ -261,8 +254,7 @@ TEST_F(RegistryContract, ConcurrentWritersKeepEveryValue) {
             const std::string name = "w" + std::to_string(writer) + "-" + std::to_string(round);
             BYTE data = 0xEE;
             DWORD size = 1;
-            EXPECT_EQ(RegQueryValueExW(key, Wide(name).data(), nullptr, nullptr, &data, &size),
-                      static_cast<LSTATUS>(ERROR_SUCCESS))
+            EXPECT_EQ(RegQueryValueExW(key, Wide(name).data(), nullptr, nullptr, &data, &size), Ok)
                 << name;
             EXPECT_EQ(data, round) << name;
         }
@@ -275,7 +267,7 @@ TEST_F(RegistryContract, ConcurrentWritersKeepEveryValue) {
 // test) has a registry of its own.
 TEST_F(RegistryContract, StoreLivesBelowTheConfigurationFolder) {
     HKEY key = Create("\\Placed");
-    ASSERT_EQ(Set(key, "v", REG_BINARY, {1}), static_cast<LSTATUS>(ERROR_SUCCESS));
+    ASSERT_EQ(Set(key, "v", REG_BINARY, {1}), Ok);
     RegCloseKey(key);
     std::size_t entries = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(store_)) {
@@ -288,16 +280,15 @@ TEST_F(RegistryContract, StoreLivesBelowTheConfigurationFolder) {
     std::filesystem::create_directories(other);
     environment_.Set("XDG_CONFIG_HOME", other.string());
     HKEY missing = nullptr;
-    EXPECT_EQ(Open("\\Placed", missing), static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(Open("\\Placed", missing), NotFound);
 }
 
 TEST_F(RegistryContract, UnknownHandleIsRefused) {
     HKEY key = Create("");
-    ASSERT_EQ(RegCloseKey(key), static_cast<LSTATUS>(ERROR_SUCCESS));
-    EXPECT_EQ(RegCloseKey(key), static_cast<LSTATUS>(ERROR_INVALID_HANDLE));
+    ASSERT_EQ(RegCloseKey(key), Ok);
+    EXPECT_EQ(RegCloseKey(key), BadHandle);
     DWORD size = 0;
-    EXPECT_EQ(RegQueryValueExW(key, Wide("v").data(), nullptr, nullptr, nullptr, &size),
-              static_cast<LSTATUS>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(RegQueryValueExW(key, Wide("v").data(), nullptr, nullptr, nullptr, &size), BadHandle);
 }
 #endif
 
