@@ -2,17 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "common/build_config.h"
-
 namespace holwerk {
 namespace {
 
 const std::string Id = "0f1e2d3c-4b5a-4697-8877-665544332211";
-
-TEST(ManifestTest, ManifestAddressIsOnTheUpdateServer) {
-    EXPECT_EQ(GetManifestUrl(), std::string("https://") + UpdateServerHost +
-                                    "/tolvik-software/Holwerk/holwerk-version.json");
-}
 
 TEST(ManifestTest, JoinsTheIdAsQueryParameterBeforeAnyFragment) {
     const struct {

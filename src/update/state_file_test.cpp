@@ -39,16 +39,6 @@ TEST(StateFileTest, ReadsValuesByTheFileRules) {
     }
 }
 
-TEST(StateFileTest, WritesFourLinesInFixedOrder) {
-    UpdateState state;
-    state.lastCheck = "2026-12-06";
-    state.latestVersion = "2.2.1";
-    state.downloadUrl = "https://updates.example/p?a=b";
-    EXPECT_EQ(FormatUpdateState(state),
-              "last_check=2026-12-06\r\nnewer_seen=\r\nlatest_version=2.2.1\r\n"
-              "download_url=https://updates.example/p?a=b\r\n");
-}
-
 TEST(StateFileTest, ReadsBackWhatItWrites) {
     UpdateState written;
     written.lastCheck = "2026-12-06";

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "common/build_config.h"
 #include "update/day_arithmetic.h"
 
 namespace holwerk {
@@ -26,12 +25,6 @@ SYSTEMTIME Day(WORD year, WORD month, WORD day) {
     time.wMonth = month;
     time.wDay = day;
     return time;
-}
-
-TEST(UpdateCheckTest, RunningVersionIsTheProjectVersion) {
-    EXPECT_STREQ(CurrentVersion, "2.2.1");
-    EXPECT_EQ(DefaultDownloadPageUrl(),
-              std::string("https://") + UpdateServerHost + "/tolvik-software/Holwerk/");
 }
 
 struct ManifestCase {
@@ -129,20 +122,6 @@ TEST(UpdateCheckTest, DeadlineOfAVersionAlreadyRunningIsForgotten) {
         EXPECT_EQ(state.newerSeen, c.kept ? "2026-01-01" : "") << c.latestVersion;
         EXPECT_EQ(state.latestVersion, c.latestVersion);
     }
-}
-
-TEST(UpdateCheckTest, NewerVersionAfterAnInstalledUpdateStartsAFreshDeadline) {
-    // An earlier release saw 2.2.1 as newer long ago; 2.2.1 now runs and
-    // the manifest names 2.3.0.
-    UpdateState state = State("2026-01-01", "2.2.1");
-    ForgetMetDeadline(state);
-    std::string page = Default;
-    ApplyManifest(R"({"version":"2.3.0"})", "2026-12-06", state, page);
-    std::string message;
-    EXPECT_EQ(DeadlineStatus(state, page, Day(2026, 12, 6), message), UpdateCheckStatus::Notice);
-    EXPECT_EQ(message,
-              "Eine neuere Version 2.3.0 ist verfügbar. Verbleibende Aktualisierungsfrist: 90 "
-              "Tage. https://default.example/");
 }
 
 }  // namespace

@@ -165,12 +165,6 @@ class UpdateCheckTest(ProgramTestCase):
                                  state_text(harness.today_text(), harness.today_text(), version,
                                             PAGE))
 
-    def test_eighty_nine_days_back_leaves_one_day(self):
-        self.write_data_file("update-state.txt",
-                             state_text(harness.today_text(), days_back(89), "2.3.0", PAGE))
-        self.assert_downloaded(self.download(), lines(notice("2.3.0", 1, PAGE)))
-        self.assertEqual(self.server.manifest_requests(), [])
-
     def test_ninety_days_back_refuses_the_download(self):
         self.write_data_file("update-state.txt",
                              state_text(harness.today_text(), days_back(90), "2.3.0", PAGE))
@@ -213,17 +207,21 @@ class UpdateCheckTest(ProgramTestCase):
         self.assertEqual(self.read_data_file("update-state.txt"),
                          state_text(harness.today_text(), harness.today_text(), "2.3.0", PAGE))
 
-    def test_stored_download_page_is_used_only_when_usable(self):
-        for stored, used in ((PAGE, PAGE),
-                             ("http://downloads.example/holwerk/", self.default_page),
-                             ("https://downloads.example/a\tb", self.default_page),
-                             ("https://downloads.example/a\x1b[2Jb", self.default_page),
-                             ("https://downloads.example/a b", self.default_page)):
-            with self.subTest(stored=stored):
+    def test_notice_counts_down_from_the_stored_state_without_a_request(self):
+        # The stored download page is used only when usable; day 89 leaves one day.
+        for seen, stored, left, used in ((89, PAGE, 1, PAGE),
+                                         (10, PAGE, 80, PAGE),
+                                         (10, "http://downloads.example/holwerk/", 80, None),
+                                         (10, "https://downloads.example/a\tb", 80, None),
+                                         (10, "https://downloads.example/a\x1b[2Jb", 80, None),
+                                         (10, "https://downloads.example/a b", 80, None)):
+            with self.subTest(seen=seen, stored=stored):
                 self.write_data_file("update-state.txt",
-                                     state_text(harness.today_text(), days_back(10), "2.3.0",
+                                     state_text(harness.today_text(), days_back(seen), "2.3.0",
                                                 stored))
-                self.assert_downloaded(self.download(), lines(notice("2.3.0", 80, used)))
+                self.assert_downloaded(self.download(),
+                                       lines(notice("2.3.0", left, used or self.default_page)))
+        self.assertEqual(self.server.manifest_requests(), [])
 
     # -- what the manifest must look like ---------------------------------------
     def test_manifest_acceptance(self):

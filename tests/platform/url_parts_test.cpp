@@ -19,7 +19,7 @@ struct CrackResult {
     BOOL ok = FALSE;
     DWORD error = 0;
     std::string scheme, host, userName, password, path, extra;
-    DWORD schemeLength = 0, hostLength = 0, pathLength = 0;
+    DWORD hostLength = 0, pathLength = 0;
     INTERNET_SCHEME schemeNumber = INTERNET_SCHEME_DEFAULT;
     INTERNET_PORT port = 0;
 };
@@ -53,7 +53,6 @@ CrackResult Crack(const std::string& url, DWORD hostCapacity = 2047, DWORD pathC
     result.password.assign(password.data(), parts.dwPasswordLength);
     result.path.assign(path.data(), parts.dwUrlPathLength);
     result.extra.assign(extra.data(), parts.dwExtraInfoLength);
-    result.schemeLength = parts.dwSchemeLength;
     result.hostLength = parts.dwHostNameLength;
     result.pathLength = parts.dwUrlPathLength;
     result.schemeNumber = parts.nScheme;

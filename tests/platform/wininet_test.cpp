@@ -328,42 +328,40 @@ TEST_F(WinInetContract, StalledResponseHeadFailsSendWithTimeout) {
     EXPECT_EQ(exchange.error, ERROR_INTERNET_TIMEOUT);
 }
 
+// The error of InternetOpenUrlA for http://127.0.0.1:port/ with a root
+// handle whose `option` (none when 0) is `limitMs`; the open must fail.
+DWORD FailedOpenUrlError(std::uint16_t port, DWORD option = 0, DWORD limitMs = 0) {
+    HINTERNET root = OpenRoot();
+    EXPECT_NE(root, nullptr);
+    if (option != 0) EXPECT_TRUE(InternetSetOptionA(root, option, &limitMs, sizeof limitMs));
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+    SetLastError(0);
+    HINTERNET request = InternetOpenUrlA(root, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0);
+    const DWORD error = GetLastError();
+    EXPECT_EQ(request, nullptr);
+    EXPECT_TRUE(InternetCloseHandle(root));
+    return error;
+}
+
 TEST_F(WinInetContract, ConnectTimeoutOfRootHandleEndsHangingConnect) {
     SKIP_UNDER_WINE(
         "the connect time-out of the root handle does not end the request either "
         "(measured: still waiting after a minute)");
     HangingListener listener;
     ASSERT_NE(listener.Port(), 0);
-    HINTERNET root = OpenRoot();
-    ASSERT_NE(root, nullptr);
-    DWORD limitMs = 500;
-    ASSERT_TRUE(
-        InternetSetOptionA(root, INTERNET_OPTION_CONNECT_TIMEOUT, &limitMs, sizeof limitMs));
-    const std::string url = "http://127.0.0.1:" + std::to_string(listener.Port()) + "/";
     const auto started = std::chrono::steady_clock::now();
-    SetLastError(0);
-    EXPECT_EQ(InternetOpenUrlA(root, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0), nullptr);
-    const DWORD error = GetLastError();
+    EXPECT_EQ(FailedOpenUrlError(listener.Port(), INTERNET_OPTION_CONNECT_TIMEOUT, 500),
+              ERROR_INTERNET_TIMEOUT);
     const auto waited = std::chrono::steady_clock::now() - started;
-    EXPECT_EQ(error, ERROR_INTERNET_TIMEOUT);
     EXPECT_GE(waited, Milliseconds(450));
     EXPECT_LT(waited, Milliseconds(5000));
-    EXPECT_TRUE(InternetCloseHandle(root));
 }
 
 TEST_F(WinInetContract, ReceiveTimeoutOfRootHandleHoldsForOpenUrl) {
     SKIP_UNDER_WINE("a receive time-out set on the root handle does not reach its requests");
     LoopbackServer server({ServerStep::Stall()});
-    HINTERNET root = OpenRoot();
-    ASSERT_NE(root, nullptr);
-    DWORD limitMs = 400;
-    ASSERT_TRUE(
-        InternetSetOptionA(root, INTERNET_OPTION_RECEIVE_TIMEOUT, &limitMs, sizeof limitMs));
-    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/";
-    SetLastError(0);
-    EXPECT_EQ(InternetOpenUrlA(root, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INTERNET_TIMEOUT);
-    EXPECT_TRUE(InternetCloseHandle(root));
+    EXPECT_EQ(FailedOpenUrlError(server.Port(), INTERNET_OPTION_RECEIVE_TIMEOUT, 400),
+              ERROR_INTERNET_TIMEOUT);
 }
 
 TEST_F(WinInetContract, ClosingRequestWithEndlessBodyReturnsAtOnce) {
@@ -495,13 +493,7 @@ TEST_F(WinInetContract, OpenUrlSendsGetAndGivesResponse) {
 // ---------------------------------------------------------------- failures
 
 TEST_F(WinInetContract, NobodyListeningFailsWithCannotConnect) {
-    HINTERNET root = OpenRoot();
-    ASSERT_NE(root, nullptr);
-    const std::string url = "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/";
-    SetLastError(0);
-    EXPECT_EQ(InternetOpenUrlA(root, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INTERNET_CANNOT_CONNECT);
-    EXPECT_TRUE(InternetCloseHandle(root));
+    EXPECT_EQ(FailedOpenUrlError(UnusedLoopbackPort()), ERROR_INTERNET_CANNOT_CONNECT);
 
     Exchange exchange;
     EXPECT_FALSE(exchange.Send(UnusedLoopbackPort(), "GET", "/"));
