@@ -127,19 +127,6 @@ class UpdateCheckTest(ProgramTestCase):
         self.assertEqual(self.read_data_file("installation-id.txt"),
                          ("  " + upper + "\n").encode("ascii"))
 
-    @unittest.skipUnless(harness.UNDER_WINE, "planted with Windows' reg tool")
-    def test_registry_value_of_the_wrong_type_counts_as_missing(self):
-        file_id = "a1b2c3d4-e5f6-4a7b-9c8d-0e1f2a3b4c5d"
-        subprocess.run(harness.RUNNER + ["reg", "add", r"HKCU\Software\TolvikSoftware\Holwerk",
-                                         "/v", VALUE_NAME, "/t", "REG_EXPAND_SZ", "/d",
-                                         "0f1e2d3c-4b5a-4697-8877-665544332211", "/f"],
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
-                       timeout=harness.RUN_TIMEOUT)
-        self.write_data_file("installation-id.txt", file_id + "\r\n")
-        self.server.respond(200, UpdateServer.manifest("2.2.1"))
-        self.assert_downloaded(self.download())
-        self.assertEqual(self.server.manifest_requests(), [self.manifest_request(file_id)])
-
     def test_failed_request_is_silent_and_not_repeated_the_same_day(self):
         seen = days_back(10)
         self.write_data_file("update-state.txt",

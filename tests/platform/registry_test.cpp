@@ -87,12 +87,6 @@ class RegistryContract : public ::testing::Test {
     static inline int counter_ = 0;
 };
 
-TEST_F(RegistryContract, MissingKeyIsFileNotFound) {
-    HKEY key = nullptr;
-    EXPECT_EQ(Open("\\Nowhere", key), NotFound);
-    EXPECT_EQ(key, nullptr);
-}
-
 TEST_F(RegistryContract, CreateMakesMissingParentKeys) {
     DWORD disposition = 0;
     HKEY leaf = Create("\\Outer\\Middle\\Leaf", KEY_SET_VALUE, &disposition);
@@ -109,7 +103,11 @@ TEST_F(RegistryContract, CreateMakesMissingParentKeys) {
     RegCloseKey(again);
 }
 
-TEST_F(RegistryContract, MissingValueIsFileNotFound) {
+TEST_F(RegistryContract, MissingKeyOrValueIsFileNotFound) {
+    HKEY missing = nullptr;
+    EXPECT_EQ(Open("\\Nowhere", missing), NotFound);
+    EXPECT_EQ(missing, nullptr);
+
     HKEY key = Create("");
     DWORD type = 99, size = 16;
     BYTE data[16] = {};

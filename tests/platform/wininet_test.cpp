@@ -430,19 +430,19 @@ TEST_F(WinInetContract, RequestTargetGoesOutAsGiven) {
 }
 
 // Every header line of a request head with this name, values as sent.
-std::vector<std::string> HeaderValues(const std::string& head, const std::string& name) {
+std::vector<std::string> HeaderValues(const std::string& head, std::string name) {
+    const auto lower = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    name = lower(name) + ":";
     std::vector<std::string> values;
-    std::size_t at = head.find("\r\n");
-    while (at != std::string::npos && at + 2 < head.size()) {
+    for (std::size_t at = head.find("\r\n"); at != std::string::npos && at + 2 < head.size();) {
         const std::size_t end = head.find("\r\n", at + 2);
         const std::string line = head.substr(at + 2, end - at - 2);
-        const std::size_t colon = line.find(':');
-        bool same = colon == name.size();
-        for (std::size_t i = 0; same && i < name.size(); ++i) {
-            same = std::tolower(static_cast<unsigned char>(line[i])) ==
-                   std::tolower(static_cast<unsigned char>(name[i]));
+        if (lower(line.substr(0, name.size())) == name) {
+            values.push_back(line.substr(line.find_first_not_of(' ', name.size())));
         }
-        if (same) values.push_back(line.substr(line.find_first_not_of(' ', colon + 1)));
         at = end;
     }
     return values;
