@@ -85,7 +85,7 @@ class StoredBodyTest(DownloadTestCase):
         self.assertEqual(self.read("head.txt"), block)
         self.assertEqual(self.server.request_lines(), [b"HEAD /head HTTP/1.1"])
 
-    def test_existing_target_is_refused_before_any_request(self):
+    def test_existing_target_is_refused_before_any_request_and_replaced_with_force(self):
         self.server.routes["/new"] = Reply(body=b"new")
         self.write("keep.txt", b"old")
         os.mkdir(self.path("folder"))  # a folder at the target counts as existing too
@@ -100,10 +100,9 @@ class StoredBodyTest(DownloadTestCase):
         self.assertEqual(self.server.requests, [])
         self.assertEqual(self.read("keep.txt"), b"old")
 
-    def test_force_replaces_existing_target(self):
         self.server.routes["/new"] = Reply(body=b"new body")
-        self.write("keep.txt", b"old")
-        run = self.run_program("--force", "--quiet", self.server.url("/new"), "keep.txt")
+        os.rmdir(self.path("folder"))
+        run = self.run_program("--force", "--quiet", url, "keep.txt")
         self.assertEqual(run.exit_code, 0, run.stderr)
         self.assertEqual(run.stdout, b"")
         self.assertEqual(self.read("keep.txt"), b"new body")
