@@ -195,13 +195,10 @@ class UpdateCheckTest(ProgramTestCase):
                          state_text(harness.today_text(), harness.today_text(), "2.3.0", PAGE))
 
     def test_notice_counts_down_from_the_stored_state_without_a_request(self):
-        # The stored download page is used only when usable; day 89 leaves one day.
+        # The stored download page is used only when usable (which addresses
+        # are is the manifest unit tests' table); day 89 leaves one day.
         for seen, stored, left, used in ((89, PAGE, 1, PAGE),
-                                         (10, PAGE, 80, PAGE),
-                                         (10, "http://downloads.example/holwerk/", 80, None),
-                                         (10, "https://downloads.example/a\tb", 80, None),
-                                         (10, "https://downloads.example/a\x1b[2Jb", 80, None),
-                                         (10, "https://downloads.example/a b", 80, None)):
+                                         (10, "https://downloads.example/a\x1b[2Jb", 80, None)):
             with self.subTest(seen=seen, stored=stored):
                 self.write_data_file("update-state.txt",
                                      state_text(harness.today_text(), days_back(seen), "2.3.0",
@@ -248,11 +245,9 @@ class UpdateCheckTest(ProgramTestCase):
                 self.assertEqual(self.read_data_file("update-state.txt"), expected_state)
 
     def test_unusable_download_address_from_the_manifest_is_ignored(self):
-        for address in (b"http://downloads.example/holwerk/",
-                        b"https://downloads.example/a b",
-                        b"https://downloads.example/a\r\nnewer_seen=2000-01-01",
-                        b"https://downloads.example/\x1b[31mred",
-                        b"https://downloads.example/\x7f"):
+        # Which addresses are unusable is the manifest unit tests' table; here
+        # one that would add a line to the state file.
+        for address in (b"https://downloads.example/a\r\nnewer_seen=2000-01-01",):
             with self.subTest(address=address):
                 self.write_data_file("update-state.txt", b"")
                 self.server.respond(200, b'{"version":"2.3.0","download_url":"' + address + b'"}')
