@@ -48,13 +48,11 @@ HANDLE OpenForReading(const std::string& path) {
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// The last error right after a call that is expected to fail, or a marker.
-DWORD ErrorOfFailedOpen(HANDLE handle) {
-    if (handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(handle);
-        return 0xDEADBEEF;
-    }
-    return GetLastError();
+// Closes a handle that should not have been opened; keeps the last error.
+bool Succeeded(HANDLE handle) {
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(handle);
+    return true;
 }
 
 class FilesContract : public ::testing::Test {
@@ -64,23 +62,16 @@ class FilesContract : public ::testing::Test {
 
 // ------------------------------------------------------------ creating
 
-TEST_F(FilesContract, CreateNewMakesAnEmptyFile) {
-    const std::string path = scratch.Path("neu.bin");
-    const HANDLE file = CreateNew(path);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(CloseHandle(file));
-    EXPECT_EQ(ReadWholeFile(path), "");
-}
-
-TEST_F(FilesContract, NamesReachTheFileSystemUnchanged) {
+TEST_F(FilesContract, CreateNewMakesAnEmptyFileUnderTheNameUnchanged) {
     // "Grüße €" and a character beyond the Basic Multilingual Plane.
     const std::string name =
         "Gr\xC3\xBC\xC3\x9F"
         "e \xE2\x82\xAC\xF0\x9F\x98\x80.txt";
     const HANDLE file = CreateNew(scratch.Path(name));
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    CloseHandle(file);
+    EXPECT_TRUE(CloseHandle(file));
     EXPECT_EQ(scratch.Entries(), std::vector<std::string>{name});
+    EXPECT_EQ(ReadWholeFile(scratch.Path(name)), "");
 }
 
 #ifndef _WIN32
@@ -91,9 +82,9 @@ TEST_F(FilesContract, NameWithAnUnpairedSurrogateIsRefused) {
     std::size_t end = 0;
     while (wide[end] != 0) ++end;
     wide[end - 1] = 0xD800;
-    EXPECT_EQ(ErrorOfFailedOpen(CreateFileW(wide.data(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr)),
-              ERROR_INVALID_NAME);
+    EXPECT_FALSE(Succeeded(CreateFileW(wide.data(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr)));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
     EXPECT_TRUE(scratch.Entries().empty());
 }
 #endif
@@ -139,28 +130,26 @@ TEST_F(FilesContract, WriteReportsTheCountAndZeroLengthWritesNothing) {
     EXPECT_EQ(ReadWholeFile(path), data);
 }
 
-TEST_F(FilesContract, WriteToAFileOpenedForReadingFails) {
+TEST_F(FilesContract, WriteAndReadNeedTheMatchingAccess) {
     const std::string path = scratch.Path("lesen.txt");
     WriteWholeFile(path, "abc");
-    const HANDLE file = OpenForReading(path);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 99;
-    EXPECT_FALSE(WriteFile(file, "x", 1, &written, nullptr));
+    const HANDLE reading = OpenForReading(path);
+    ASSERT_NE(reading, INVALID_HANDLE_VALUE);
+    DWORD count = 99;
+    EXPECT_FALSE(WriteFile(reading, "x", 1, &count, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(written, 0u);
-    CloseHandle(file);
+    EXPECT_EQ(count, 0u);
+    CloseHandle(reading);
     EXPECT_EQ(ReadWholeFile(path), "abc");
-}
 
-TEST_F(FilesContract, ReadFromAFileOpenedForWritingFails) {
-    const HANDLE file = CreateNew(scratch.Path("schreiben.txt"));
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const HANDLE writing = CreateNew(scratch.Path("schreiben.txt"));
+    ASSERT_NE(writing, INVALID_HANDLE_VALUE);
     char buffer[4];
-    DWORD read = 99;
-    EXPECT_FALSE(ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+    count = 99;
+    EXPECT_FALSE(ReadFile(writing, buffer, sizeof buffer, &count, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(read, 0u);
-    CloseHandle(file);
+    EXPECT_EQ(count, 0u);
+    CloseHandle(writing);
 }
 
 TEST_F(FilesContract, ReadOfTheExactSizeDeliversEveryByteAndThenZero) {
@@ -181,25 +170,19 @@ TEST_F(FilesContract, ReadOfTheExactSizeDeliversEveryByteAndThenZero) {
     CloseHandle(file);
 }
 
-TEST_F(FilesContract, GetFileSizeOfAnEmptyFileIsZero) {
-    const std::string path = scratch.Path("leer.bin");
+TEST_F(FilesContract, GetFileSizeGivesTheHighPartOfAFileOfFourGibibytesAndMore) {
+    const std::string path = scratch.Path("gross.bin");
     WriteWholeFile(path, "");
-    const HANDLE file = OpenForReading(path);
+    HANDLE file = OpenForReading(path);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     DWORD high = 99;
     EXPECT_EQ(GetFileSize(file, &high), 0u);
     EXPECT_EQ(high, 0u);
     CloseHandle(file);
-}
-
-TEST_F(FilesContract, GetFileSizeGivesTheHighPartOfAFileOfFourGibibytesAndMore) {
-    const std::string path = scratch.Path("gross.bin");
-    WriteWholeFile(path, "");
     // Sparse where the file system allows it; no data is written.
     std::filesystem::resize_file(PathOfUtf8(path), 0x100000005ull);
-    const HANDLE file = OpenForReading(path);
+    file = OpenForReading(path);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD high = 0;
     EXPECT_EQ(GetFileSize(file, &high), 5u);
     EXPECT_EQ(high, 1u);
 #ifndef _WIN32
@@ -220,24 +203,18 @@ struct MoveCase {
 
 class Moving : public FilesContract, public ::testing::WithParamInterface<MoveCase> {};
 
-TEST_P(Moving, WithReplacingReplacesAnExistingTarget) {
+TEST_P(Moving, ToAFreeNameMovesAndWithReplacingReplacesAnExistingTarget) {
     const std::string from = scratch.Path("neu.tmp");
     const std::string to = scratch.Path("ziel.txt");
     WriteWholeFile(from, "neu");
-    WriteWholeFile(to, "alt");
-    EXPECT_TRUE(MoveFileExW(Wide(from).data(), Wide(to).data(),
-                            GetParam().flags | MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ(ReadWholeFile(to), "neu");
-    EXPECT_FALSE(std::filesystem::exists(PathOfUtf8(from)));
-}
-
-TEST_P(Moving, ToAFreeNameMovesTheFile) {
-    const std::string from = scratch.Path("neu.tmp");
-    const std::string to = scratch.Path("frei.txt");
-    WriteWholeFile(from, "neu");
     EXPECT_TRUE(MoveFileExW(Wide(from).data(), Wide(to).data(), GetParam().flags));
     EXPECT_EQ(ReadWholeFile(to), "neu");
-    EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"frei.txt"});
+    EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"ziel.txt"});
+    WriteWholeFile(from, "neuer");
+    EXPECT_TRUE(MoveFileExW(Wide(from).data(), Wide(to).data(),
+                            GetParam().flags | MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(ReadWholeFile(to), "neuer");
+    EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"ziel.txt"});
 }
 
 INSTANTIATE_TEST_SUITE_P(FlagSets, Moving,
@@ -318,33 +295,22 @@ TEST_F(FilesContract, MoveWithoutReplacingRefusesTheTargetAlsoWithoutRenameNoRep
 }
 #endif
 
-// ------------------------------------------------------------ deleting
+// ------------------------------------------------ deleting, folders, attributes
 
-TEST_F(FilesContract, DeleteRemovesAFile) {
-    const std::string path = scratch.Path("weg.txt");
-    WriteWholeFile(path, "x");
-    EXPECT_TRUE(DeleteFileW(Wide(path).data()));
-    EXPECT_TRUE(scratch.Entries().empty());
-}
-
-// ------------------------------------------------------------ folders
-
-TEST_F(FilesContract, CreateDirectoryMakesTheLastLevel) {
-    const std::string path = scratch.Path("neu");
-    EXPECT_TRUE(CreateDirectoryW(Wide(path).data(), nullptr));
-    EXPECT_TRUE(std::filesystem::is_directory(PathOfUtf8(path)));
-}
-
-// ------------------------------------------------------------ attributes
-
-TEST_F(FilesContract, AttributesTellFoldersFromFiles) {
-    WriteWholeFile(scratch.Path("datei"), "x");
-    const DWORD folder = GetFileAttributesW(Wide(scratch.path()).data());
-    const DWORD file = GetFileAttributesW(Wide(scratch.Path("datei")).data());
-    ASSERT_NE(folder, INVALID_FILE_ATTRIBUTES);
-    ASSERT_NE(file, INVALID_FILE_ATTRIBUTES);
-    EXPECT_NE(folder & FILE_ATTRIBUTE_DIRECTORY, 0u);
-    EXPECT_EQ(file & FILE_ATTRIBUTE_DIRECTORY, 0u);
+TEST_F(FilesContract, DeleteCreateDirectoryAndAttributesActOnTheNamedEntry) {
+    const std::string file = scratch.Path("datei");
+    const std::string folder = scratch.Path("neu");
+    WriteWholeFile(file, "x");
+    EXPECT_TRUE(CreateDirectoryW(Wide(folder).data(), nullptr));
+    const DWORD folderAttributes = GetFileAttributesW(Wide(folder).data());
+    const DWORD fileAttributes = GetFileAttributesW(Wide(file).data());
+    ASSERT_NE(folderAttributes, INVALID_FILE_ATTRIBUTES);
+    ASSERT_NE(fileAttributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(folderAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_EQ(fileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_TRUE(DeleteFileW(Wide(file).data()));
+    EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"neu"});
+    EXPECT_TRUE(std::filesystem::is_directory(PathOfUtf8(folder)));
 }
 
 // ------------------------------------------------------------ refusals
@@ -365,12 +331,6 @@ void ExpectSceneUnchanged(const ScratchFolder& scratch) {
     EXPECT_EQ(ReadWholeFile(scratch.Path("neu.tmp")), "neu");
     EXPECT_TRUE(std::filesystem::is_empty(PathOfUtf8(scratch.Path("leer"))));
     EXPECT_EQ(ReadWholeFile(scratch.Path("ordner") + PathSeparator + "inhalt.txt"), "bleibt");
-}
-
-bool Succeeded(HANDLE handle) {
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(handle);
-    return true;
 }
 
 bool Rename(const std::string& from, const std::string& to, DWORD flags) {
