@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -295,7 +296,8 @@ TEST_F(FilesContract, MoveWithoutReplacingRefusesTheTargetAlsoWithoutRenameNoRep
 }
 #endif
 
-// ------------------------------------------------ deleting, folders, attributes
+// ------------------------------------------------ deleting, folders,
+// attributes
 
 TEST_F(FilesContract, DeleteCreateDirectoryAndAttributesActOnTheNamedEntry) {
     const std::string file = scratch.Path("datei");
@@ -333,90 +335,82 @@ void ExpectSceneUnchanged(const ScratchFolder& scratch) {
     EXPECT_EQ(ReadWholeFile(scratch.Path("ordner") + PathSeparator + "inhalt.txt"), "bleibt");
 }
 
-bool Rename(const std::string& from, const std::string& to, DWORD flags) {
-    return MoveFileExW(Wide(from).data(), Wide(to).data(), flags) != FALSE;
-}
+enum class Op { MakeNew, OpenRead, Move, Remove, MakeFolder, Attributes };
 
 struct Refusal {
     const char* name;
-    bool (*call)(const ScratchFolder& scratch);
+    Op op;
+    const char* path;  // in the scene, "/" between levels; "" is the empty path
     DWORD error;
+    const char* target = "";  // where Op::Move moves to
+    DWORD flags = 0;
 };
 
-const std::string Missing = std::string("fehlt") + PathSeparator + "x";
 constexpr DWORD Replacing = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
 
+// "fehlt/x" lies in a missing folder.
 const Refusal Refusals[] = {
-    {"CreateNewOverAFile", [](auto& s) { return Succeeded(CreateNew(s.Path("datei.txt"))); },
-     ERROR_FILE_EXISTS},
-    {"CreateNewOverAFolder", [](auto& s) { return Succeeded(CreateNew(s.Path("leer"))); },
-     ERROR_FILE_EXISTS},
-    {"CreateNewInAMissingFolder", [](auto& s) { return Succeeded(CreateNew(s.Path(Missing))); },
-     ERROR_PATH_NOT_FOUND},
-    {"CreateNewBelowAFile",
-     [](auto& s) { return Succeeded(CreateNew(s.Path("datei.txt") + PathSeparator + "x")); },
-     ERROR_PATH_NOT_FOUND},
-    {"OpenAMissingFile", [](auto& s) { return Succeeded(OpenForReading(s.Path("fehlt.txt"))); },
-     ERROR_FILE_NOT_FOUND},
-    {"OpenInAMissingFolder", [](auto& s) { return Succeeded(OpenForReading(s.Path(Missing))); },
-     ERROR_PATH_NOT_FOUND},
-    {"OpenAFolderForReading", [](auto& s) { return Succeeded(OpenForReading(s.Path("leer"))); },
-     ERROR_ACCESS_DENIED},
-    {"OpenAnEmptyPath", [](auto&) { return Succeeded(OpenForReading("")); }, ERROR_PATH_NOT_FOUND},
-    {"MoveOntoAFileWithoutReplacing",
-     [](auto& s) { return Rename(s.Path("neu.tmp"), s.Path("datei.txt"), 0); },
-     ERROR_ALREADY_EXISTS},
-    {"MoveOntoAFileWithoutReplacingWriteThrough",
-     [](auto& s) { return Rename(s.Path("neu.tmp"), s.Path("datei.txt"), MOVEFILE_WRITE_THROUGH); },
-     ERROR_ALREADY_EXISTS},
-    {"MoveOntoAnEmptyFolderWithoutReplacing",
-     [](auto& s) { return Rename(s.Path("neu.tmp"), s.Path("leer"), MOVEFILE_WRITE_THROUGH); },
-     ERROR_ALREADY_EXISTS},
-    {"MoveOntoAFolderReplacing",
-     [](auto& s) { return Rename(s.Path("neu.tmp"), s.Path("ordner"), Replacing); },
-     ERROR_ACCESS_DENIED},
-    {"MoveAMissingFile",
-     [](auto& s) { return Rename(s.Path("fehlt.tmp"), s.Path("ziel.txt"), Replacing); },
-     ERROR_FILE_NOT_FOUND},
-    {"MoveIntoAMissingFolder",
-     [](auto& s) { return Rename(s.Path("neu.tmp"), s.Path(Missing), Replacing); },
-     ERROR_PATH_NOT_FOUND},
-    {"DeleteAMissingFile", [](auto& s) { return !!DeleteFileW(Wide(s.Path("fehlt.txt")).data()); },
-     ERROR_FILE_NOT_FOUND},
-    {"DeleteInAMissingFolder", [](auto& s) { return !!DeleteFileW(Wide(s.Path(Missing)).data()); },
-     ERROR_PATH_NOT_FOUND},
-    {"DeleteAFolder", [](auto& s) { return !!DeleteFileW(Wide(s.Path("leer")).data()); },
-     ERROR_ACCESS_DENIED},
-    {"CreateDirectoryOverAFolder",
-     [](auto& s) { return !!CreateDirectoryW(Wide(s.Path("ordner")).data(), nullptr); },
-     ERROR_ALREADY_EXISTS},
-    {"CreateDirectoryOverAFile",
-     [](auto& s) { return !!CreateDirectoryW(Wide(s.Path("datei.txt")).data(), nullptr); },
-     ERROR_ALREADY_EXISTS},
-    {"CreateDirectoryBelowAMissingFolder",
-     [](auto& s) { return !!CreateDirectoryW(Wide(s.Path(Missing)).data(), nullptr); },
-     ERROR_PATH_NOT_FOUND},
-    {"AttributesOfAMissingEntry",
-     [](auto& s) {
-         return GetFileAttributesW(Wide(s.Path("fehlt")).data()) != INVALID_FILE_ATTRIBUTES;
-     },
-     ERROR_FILE_NOT_FOUND},
-    {"AttributesInAMissingFolder",
-     [](auto& s) {
-         return GetFileAttributesW(Wide(s.Path(Missing)).data()) != INVALID_FILE_ATTRIBUTES;
-     },
-     ERROR_PATH_NOT_FOUND},
-    {"AttributesOfAnEmptyPath",
-     [](auto&) { return GetFileAttributesW(Wide("").data()) != INVALID_FILE_ATTRIBUTES; },
-     ERROR_PATH_NOT_FOUND},
+    {"CreateNewOverAFile", Op::MakeNew, "datei.txt", ERROR_FILE_EXISTS},
+    {"CreateNewOverAFolder", Op::MakeNew, "leer", ERROR_FILE_EXISTS},
+    {"CreateNewInAMissingFolder", Op::MakeNew, "fehlt/x", ERROR_PATH_NOT_FOUND},
+    {"CreateNewBelowAFile", Op::MakeNew, "datei.txt/x", ERROR_PATH_NOT_FOUND},
+    {"OpenAMissingFile", Op::OpenRead, "fehlt.txt", ERROR_FILE_NOT_FOUND},
+    {"OpenInAMissingFolder", Op::OpenRead, "fehlt/x", ERROR_PATH_NOT_FOUND},
+    {"OpenAFolderForReading", Op::OpenRead, "leer", ERROR_ACCESS_DENIED},
+    {"OpenAnEmptyPath", Op::OpenRead, "", ERROR_PATH_NOT_FOUND},
+    {"MoveOntoAFileWithoutReplacing", Op::Move, "neu.tmp", ERROR_ALREADY_EXISTS, "datei.txt"},
+    {"MoveOntoAFileWithoutReplacingWriteThrough", Op::Move, "neu.tmp", ERROR_ALREADY_EXISTS,
+     "datei.txt", MOVEFILE_WRITE_THROUGH},
+    {"MoveOntoAnEmptyFolderWithoutReplacing", Op::Move, "neu.tmp", ERROR_ALREADY_EXISTS, "leer",
+     MOVEFILE_WRITE_THROUGH},
+    {"MoveOntoAFolderReplacing", Op::Move, "neu.tmp", ERROR_ACCESS_DENIED, "ordner", Replacing},
+    {"MoveAMissingFile", Op::Move, "fehlt.tmp", ERROR_FILE_NOT_FOUND, "ziel.txt", Replacing},
+    {"MoveIntoAMissingFolder", Op::Move, "neu.tmp", ERROR_PATH_NOT_FOUND, "fehlt/x", Replacing},
+    {"DeleteAMissingFile", Op::Remove, "fehlt.txt", ERROR_FILE_NOT_FOUND},
+    {"DeleteInAMissingFolder", Op::Remove, "fehlt/x", ERROR_PATH_NOT_FOUND},
+    {"DeleteAFolder", Op::Remove, "leer", ERROR_ACCESS_DENIED},
+    {"CreateDirectoryOverAFolder", Op::MakeFolder, "ordner", ERROR_ALREADY_EXISTS},
+    {"CreateDirectoryOverAFile", Op::MakeFolder, "datei.txt", ERROR_ALREADY_EXISTS},
+    {"CreateDirectoryBelowAMissingFolder", Op::MakeFolder, "fehlt/x", ERROR_PATH_NOT_FOUND},
+    {"AttributesOfAMissingEntry", Op::Attributes, "fehlt", ERROR_FILE_NOT_FOUND},
+    {"AttributesInAMissingFolder", Op::Attributes, "fehlt/x", ERROR_PATH_NOT_FOUND},
+    {"AttributesOfAnEmptyPath", Op::Attributes, "", ERROR_PATH_NOT_FOUND},
 };
+
+std::string InScene(const ScratchFolder& scratch, std::string relative) {
+    if (relative.empty()) return relative;
+    std::replace(relative.begin(), relative.end(), '/', PathSeparator[0]);
+    return scratch.Path(relative);
+}
+
+// Whether the refused call succeeded after all; the last error stays as the
+// call left it.
+bool Perform(const ScratchFolder& scratch, const Refusal& refusal) {
+    const std::string path = InScene(scratch, refusal.path);
+    switch (refusal.op) {
+        case Op::MakeNew:
+            return Succeeded(CreateNew(path));
+        case Op::OpenRead:
+            return Succeeded(OpenForReading(path));
+        case Op::Move:
+            return MoveFileExW(Wide(path).data(), Wide(InScene(scratch, refusal.target)).data(),
+                               refusal.flags) != FALSE;
+        case Op::Remove:
+            return DeleteFileW(Wide(path).data()) != FALSE;
+        case Op::MakeFolder:
+            return CreateDirectoryW(Wide(path).data(), nullptr) != FALSE;
+        case Op::Attributes:
+            return GetFileAttributesW(Wide(path).data()) != INVALID_FILE_ATTRIBUTES;
+    }
+    return true;
+}
 
 class RefusedCall : public FilesContract, public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(RefusedCall, ReportsWindowsCodeAndChangesNothing) {
     MakeScene(scratch);
     SetLastError(0);
-    const bool succeeded = GetParam().call(scratch);
+    const bool succeeded = Perform(scratch, GetParam());
     const DWORD error = GetLastError();
     EXPECT_FALSE(succeeded);
     EXPECT_EQ(error, GetParam().error);
