@@ -29,12 +29,8 @@ def resource_names(kind):
     completed = subprocess.run(["wrestool", "-l", "--type=%d" % kind, harness.PROGRAM],
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=True,
                                text=True)
-    names = []
-    for line in completed.stdout.splitlines():
-        for field in line.split():
-            if field.startswith("--name="):
-                names.append(int(field[len("--name="):]))
-    return names
+    return [int(field[len("--name="):]) for line in completed.stdout.splitlines()
+            for field in line.split() if field.startswith("--name=")]
 
 
 def version_nodes(data, offset=0, end=None):
@@ -94,23 +90,24 @@ class ResourcesTest(unittest.TestCase):
         (signature, _, file_ms, file_ls, product_ms, product_ls, _, _, file_os, file_type,
          _, _, _) = struct.unpack("<13I", fixed)
         self.assertEqual(signature, 0xFEEF04BD)
-        self.assertEqual((file_ms, file_ls), ((2 << 16) | 2, 1 << 16))
-        self.assertEqual((product_ms, product_ls), ((2 << 16) | 2, 1 << 16))
-        self.assertEqual(file_os, 0x00040004)  # VOS_NT_WINDOWS32
-        self.assertEqual(file_type, 1)  # VFT_APP
+        # 2.2.1.0 twice, VOS_NT_WINDOWS32, VFT_APP.
+        self.assertEqual((file_ms, file_ls, product_ms, product_ls, file_os, file_type),
+                         ((2 << 16) | 2, 1 << 16, (2 << 16) | 2, 1 << 16, 0x00040004, 1))
 
         by_key = {node[0]: node for node in children}
         (table,) = by_key["StringFileInfo"][3]
         self.assertEqual(table[0].upper(), "040704B0")
         strings = {node[0]: node[1].decode("utf-16-le").rstrip("\0") for node in table[3]}
-        self.assertEqual(strings["CompanyName"], "Tolvik Software")
-        self.assertEqual(strings["ProductName"], "Holwerk")
-        self.assertEqual(strings["InternalName"], "holwerk")
-        self.assertEqual(strings["OriginalFilename"], "holwerk.exe")
-        self.assertEqual(strings["FileDescription"],
-                         "Holwerk - sicherer HTTP-/HTTPS-Dateidownload")
-        self.assertEqual(strings["FileVersion"], "2.2.1.0")
-        self.assertEqual(strings["ProductVersion"], "2.2.1.0")
+        expected = {
+            "CompanyName": "Tolvik Software",
+            "ProductName": "Holwerk",
+            "InternalName": "holwerk",
+            "OriginalFilename": "holwerk.exe",
+            "FileDescription": "Holwerk - sicherer HTTP-/HTTPS-Dateidownload",
+            "FileVersion": "2.2.1.0",
+            "ProductVersion": "2.2.1.0",
+        }
+        self.assertEqual({key: strings.get(key) for key in expected}, expected)
         (translation,) = by_key["VarFileInfo"][3]
         self.assertEqual(struct.unpack("<HH", translation[1]), (0x0407, 1200))
 

@@ -60,6 +60,7 @@ TEST(Utf8ToUtf16Test, ConvertsWellFormedText) {
         std::vector<WCHAR> units;
     };
     const Case cases[] = {
+        {"", Units({})},
         {"a", Units({0x61})},
         {"\xC3\xA4", Units({0xE4})},                    // ä
         {"\xE2\x82\xAC", Units({0x20AC})},              // €
@@ -86,44 +87,27 @@ TEST(Utf8ToUtf16Test, ConvertsWellFormedText) {
 // user never typed cannot reach the file system.
 TEST(Utf8ToUtf16Test, RefusesIllFormedText) {
     const std::string cases[] = {
-        "\x80",  // lone continuation byte
+        // Lone continuation bytes, alone and inside text.
+        "\x80",
         "a\xBF"
-        "b",                 // lone continuation byte inside text
-        "\xC0\xAF",          // overlong "/" in two bytes
-        "\xC1\xBF",          // overlong in two bytes
-        "\xE0\x80\xAF",      // overlong "/" in three bytes
-        "\xE0\x9F\xBF",      // overlong U+07FF
-        "\xF0\x80\x80\xAF",  // overlong "/" in four bytes
-        "\xF0\x8F\xBF\xBF",  // overlong U+FFFF
-        "\xC3",              // truncated at the end
-        "\xE2\x82",          // truncated three-byte sequence
-        "\xF0\x9F\x98",      // truncated four-byte sequence
+        "b",
+        // Overlong forms: "/" in two, three and four bytes; U+07FF; U+FFFF.
+        "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xE0\x9F\xBF", "\xF0\x80\x80\xAF",
+        "\xF0\x8F\xBF\xBF",
+        // Truncated sequences, at the end and followed by text.
+        "\xC3", "\xE2\x82", "\xF0\x9F\x98",
         "\xE2\x82"
-        "a",                         // truncated, followed by text
-        "\xED\xA0\x80",              // encoded high surrogate U+D800
-        "\xED\xBF\xBF",              // encoded low surrogate U+DFFF
-        "\xED\xA0\xBD\xED\xB8\x80",  // surrogate pair encoded as two sequences
-        "\xF4\x90\x80\x80",          // U+110000, above the last code point
-        "\xF5\x80\x80\x80",          // lead byte beyond U+10FFFF
-        "\xF8\x88\x80\x80\x80",      // five-byte form
-        "\xFE",                      // never valid in UTF-8
-        "\xFF",                      // never valid in UTF-8
-    };
+        "a",
+        // Encoded surrogates U+D800 and U+DFFF, and a pair encoded as two.
+        "\xED\xA0\x80", "\xED\xBF\xBF", "\xED\xA0\xBD\xED\xB8\x80",
+        // Above U+10FFFF: U+110000, a lead byte beyond it, a five-byte form.
+        "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF8\x88\x80\x80\x80",
+        // Never valid in UTF-8.
+        "\xFE", "\xFF"};
     for (const std::string& text : cases) {
         EXPECT_FALSE(ToUtf16(text).ok) << Hex(text);
         EXPECT_FALSE(ToUtf16("ok/" + text).ok) << Hex(text) << " after text";
     }
-}
-
-TEST(Utf8ToUtf16Test, EmptyTextGivesATerminatedEmptyBuffer) {
-    WCHAR buffer[2] = {Guard, Guard};
-    EXPECT_TRUE(Utf8ToUtf16("", buffer, 2));
-    EXPECT_EQ(buffer[0], 0);
-    EXPECT_EQ(buffer[1], Guard);
-
-    WCHAR single = Guard;
-    EXPECT_TRUE(Utf8ToUtf16("", &single, 1));
-    EXPECT_EQ(single, 0);
 }
 
 TEST(Utf8ToUtf16Test, NulByteInsideTheTextBecomesANulUnit) {
@@ -146,6 +130,7 @@ TEST(Utf8ToUtf16Test, CapacityCountsTheTerminator) {
         bool fits;
     };
     const Case cases[] = {
+        {"", 1, true},
         {"abc", 4, true},
         {"abc", 3, false},
         {"\xC3\xA4\xC3\xA4", 3, true},  // two units from four bytes
@@ -205,12 +190,13 @@ TEST(Utf8ToUtf16Test, RefusesUnusableBuffersWithoutTouchingThem) {
     EXPECT_FALSE(Utf8ToUtf16("", nullptr, 8));
 }
 
-TEST(Utf16ToUtf8Test, ConvertsAndReplacesUnpairedSurrogates) {
+TEST(Utf16ToUtf8Test, ConvertsNullAndEmptyAndReplacesUnpairedSurrogates) {
     struct Case {
         std::vector<WCHAR> units;
         std::string text;
     };
     const Case cases[] = {
+        {Units({}), ""},
         {Units({0x61}), "a"},
         {Units({0xE4}), "\xC3\xA4"},
         {Units({0x20AC}), "\xE2\x82\xAC"},
@@ -232,12 +218,7 @@ TEST(Utf16ToUtf8Test, ConvertsAndReplacesUnpairedSurrogates) {
         terminated.push_back(0);
         EXPECT_EQ(Hex(Utf16ToUtf8(terminated.data())), Hex(c.text));
     }
-}
-
-TEST(Utf16ToUtf8Test, NullAndEmptyGiveEmptyText) {
-    const WCHAR empty[1] = {0};
     EXPECT_EQ(Utf16ToUtf8(nullptr), "");
-    EXPECT_EQ(Utf16ToUtf8(empty), "");
 }
 
 TEST(Utf16ToUtf8Test, LongestPathComesBackWhole) {

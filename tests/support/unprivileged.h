@@ -63,15 +63,13 @@ inline int RunTestsAsNobody(const std::string& filter, std::string& why) {
         {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"},
         {"runuser", "-u", "nobody", "--"},
     };
-    for (const auto& switcher : switchers) {
-        std::vector<std::string> probe = switcher;
-        probe.push_back(self);
-        probe.push_back("--gtest_list_tests");
-        if (unprivileged_detail::Run(probe, true) != 0) continue;
-        std::vector<std::string> run = switcher;
-        run.push_back(self);
-        run.push_back("--gtest_filter=" + filter);
-        return unprivileged_detail::Run(run, false);
+    for (std::vector<std::string> command : switchers) {
+        // Probe quietly whether this switcher can start the binary at all.
+        command.push_back(self);
+        command.push_back("--gtest_list_tests");
+        if (unprivileged_detail::Run(command, true) != 0) continue;
+        command.back() = "--gtest_filter=" + filter;
+        return unprivileged_detail::Run(command, false);
     }
     why = "neither setpriv nor runuser can start this test binary as nobody";
     return -1;
