@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev googletest python3 openssl curl
-          util-linux)
+          util-linux time)
 if [ "${1:-}" != native ]; then
     packages+=(g++-mingw-w64-x86-64-posix wine wine64 icoutils)
     # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
@@ -23,4 +23,6 @@ sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 echo "Installing: ${missing[*]}"
 "${sudo[@]}" apt-get update -q
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# With their recommended packages: Wine's TLS (GnuTLS) and Kerberos libraries
+# are only recommended, and WinINet needs the first for HTTPS.
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
