@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/scratch_folder.h"
+#include "support/temporary_names.h"
 #include "support/unprivileged.h"
 
 #ifndef _WIN32
@@ -26,15 +27,8 @@ DWORD FixedTicks() { return FixedTick; }
 DWORD countingTick = 0;
 DWORD CountingTicks() { return countingTick++; }
 
-std::string UpperHex(DWORD value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%X", static_cast<unsigned>(value));
-    return text;
-}
-
 std::string PartName(const std::string& target, DWORD tick, int attempt) {
-    return target + ".part-" + UpperHex(GetCurrentProcessId()) + "-" + UpperHex(tick) + "-" +
-           std::to_string(attempt);
+    return TemporaryName(target, ".part-", tick, attempt);
 }
 
 class TemporaryOutputFile : public ::testing::Test {

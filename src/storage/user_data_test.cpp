@@ -13,6 +13,7 @@
 #include "storage/text_encoding.h"
 #include "support/environment.h"
 #include "support/scratch_folder.h"
+#include "support/temporary_names.h"
 #include "support/unprivileged.h"
 
 #ifndef _WIN32
@@ -27,9 +28,7 @@ constexpr DWORD FixedTick = 0x2A;
 DWORD FixedTicks() { return FixedTick; }
 
 std::string TmpName(const std::string& path, int attempt) {
-    char process[16];
-    std::snprintf(process, sizeof process, "%X", static_cast<unsigned>(GetCurrentProcessId()));
-    return path + ".tmp-" + process + "-2A-" + std::to_string(attempt);
+    return TemporaryName(path, ".tmp-", FixedTick, attempt);
 }
 
 class UserData : public ::testing::Test {

@@ -44,6 +44,14 @@
 
 namespace {
 
+// The descriptor behind an open handle; -1, with ERROR_INVALID_HANDLE as the
+// last error, for null and INVALID_HANDLE_VALUE.
+int OpenDescriptor(HANDLE handle) {
+    const int descriptor = DescriptorFromHandle(handle);
+    if (descriptor < 0) SetLastError(ERROR_INVALID_HANDLE);
+    return descriptor;
+}
+
 // Strict UTF-16 to UTF-8: an unpaired surrogate fails, so that the layer
 // never acts on a name other than the one it was given.
 bool NarrowPath(LPCWSTR path, std::string& narrow) {
@@ -172,11 +180,8 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/,
 
 BOOL WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED) {
     if (written != nullptr) *written = 0;
-    const int descriptor = DescriptorFromHandle(file);
-    if (descriptor < 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    const int descriptor = OpenDescriptor(file);
+    if (descriptor < 0) return FALSE;
     ssize_t result;
     do {
         result = write(descriptor, data, bytes);
@@ -188,11 +193,8 @@ BOOL WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLA
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPED) {
     if (read != nullptr) *read = 0;
-    const int descriptor = DescriptorFromHandle(file);
-    if (descriptor < 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    const int descriptor = OpenDescriptor(file);
+    if (descriptor < 0) return FALSE;
     // A synchronous ReadFile on a file delivers the whole count unless the end
     // of the file comes first.
     DWORD total = 0;
@@ -209,12 +211,9 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPE
 }
 
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
-    const int descriptor = DescriptorFromHandle(file);
+    const int descriptor = OpenDescriptor(file);
+    if (descriptor < 0) return INVALID_FILE_SIZE;
     struct stat status;
-    if (descriptor < 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return INVALID_FILE_SIZE;
-    }
     if (fstat(descriptor, &status) != 0) {
         FailWithErrno(errno);
         return INVALID_FILE_SIZE;
@@ -232,11 +231,8 @@ DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
 }
 
 BOOL FlushFileBuffers(HANDLE file) {
-    const int descriptor = DescriptorFromHandle(file);
-    if (descriptor < 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    const int descriptor = OpenDescriptor(file);
+    if (descriptor < 0) return FALSE;
     int result;
     do {
         result = fsync(descriptor);
@@ -246,11 +242,8 @@ BOOL FlushFileBuffers(HANDLE file) {
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    const int descriptor = DescriptorFromHandle(handle);
-    if (descriptor < 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    const int descriptor = OpenDescriptor(handle);
+    if (descriptor < 0) return FALSE;
     // The descriptor is gone after close() even when it reports EINTR.
     if (close(descriptor) != 0 && errno != EINTR) return FailWithErrno(errno);
     return TRUE;
