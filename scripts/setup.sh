@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev googletest python3 openssl curl
-          util-linux time)
+          util-linux time strace)
 if [ "${1:-}" != native ]; then
     packages+=(g++-mingw-w64-x86-64-posix wine wine64 icoutils)
     # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.

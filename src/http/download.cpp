@@ -6,6 +6,7 @@
 
 #include "common/build_config.h"
 #include "common/windows_error.h"
+#include "http/interruption.h"
 #include "http/response.h"
 #include "http/response_header.h"
 #include "http/url.h"
@@ -44,22 +45,50 @@ std::string WithLastError(const char* message) {
     return message + WindowsErrorText(GetLastError());
 }
 
+std::string InvalidResponse(const char* message) {
+    return message + WindowsErrorText(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+}
+
 void CloseRequestAndConnection(TransferResources& resources) {
-    if (resources.request != nullptr) InternetCloseHandle(resources.request);
+    if (resources.request != nullptr) CloseWatchedRequest(resources.request);
     resources.request = nullptr;
     if (resources.connection != nullptr) InternetCloseHandle(resources.connection);
     resources.connection = nullptr;
 }
 
-// The body length a GET response promises: its Content-Length, when that is
-// plain digits and no Transfer-Encoding overrides it. A 204 has no body
-// whatever its headers say.
-bool AnnouncedBodyLength(HINTERNET request, std::uint32_t status, std::uint64_t& length) {
-    if (status == 204) return false;
-    std::string value;
-    if (QueryResponseHeader(request, HTTP_QUERY_TRANSFER_ENCODING, value)) return false;
-    if (!QueryResponseHeader(request, HTTP_QUERY_CONTENT_LENGTH, value)) return false;
-    return ParseContentLength(value, length);
+// Every line of one response header, in order of arrival; false when the
+// client fails otherwise than by reporting that there is no further line.
+bool QueryHeaderLines(HINTERNET request, DWORD infoLevel, std::vector<std::string>& values) {
+    values.clear();
+    for (DWORD occurrence = 0;; ++occurrence) {
+        std::string value;
+        if (!QueryResponseHeader(request, infoLevel, value, occurrence)) {
+            return GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND;
+        }
+        values.push_back(value);
+    }
+}
+
+// How a GET response's body ends. The client's own reading of a malformed
+// length ("2 0" as 2, "0x14" as 0) or of an unknown coding (read to the
+// close) would commit a short body as complete, so the program judges every
+// framing line itself before anything is stored. A 204 has no body whatever
+// its headers say.
+bool ReadFraming(HINTERNET request, std::uint32_t status, DownloadResult& result,
+                 bool& lengthKnown, std::uint64_t& length) {
+    lengthKnown = false;
+    if (status == 204) return true;
+    std::vector<std::string> lengths, encodings;
+    if (!QueryHeaderLines(request, HTTP_QUERY_CONTENT_LENGTH, lengths) ||
+        !QueryHeaderLines(request, HTTP_QUERY_TRANSFER_ENCODING, encodings)) {
+        return Stop(result, 3, WithLastError("Fehler beim Lesen der HTTP-Antwort: "));
+    }
+    const BodyFraming framing = ReadBodyFraming(lengths, encodings, length);
+    if (framing == BodyFraming::Invalid) {
+        return Stop(result, 3, InvalidResponse("Fehler beim Lesen der HTTP-Antwort: "));
+    }
+    lengthKnown = framing == BodyFraming::Length;
+    return true;
 }
 
 // Opens the root handle with the command line's time-outs.
@@ -109,6 +138,11 @@ bool SendRequest(const DownloadOptions& options, const std::string& url, Downloa
     if (resources.request == nullptr) {
         return Stop(result, 3, WithLastError("HTTP-Anfrage kann nicht angelegt werden: "));
     }
+    if (!WatchRequest(resources.request)) {
+        return Stop(result, 3,
+                    "HTTP-Anfrage ist fehlgeschlagen: " +
+                        WindowsErrorText(ERROR_INTERNET_OPERATION_CANCELLED));
+    }
     if (!HttpAddRequestHeadersA(resources.request, RequestHeaders, static_cast<DWORD>(-1),
                                 HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
         return Stop(result, 3, WithLastError("HTTP-Header können nicht gesetzt werden: "));
@@ -123,6 +157,11 @@ bool SendRequest(const DownloadOptions& options, const std::string& url, Downloa
                         &size, &index)) {
         return Stop(result, 3, WithLastError("HTTP-Status kann nicht gelesen werden: "));
     }
+    // A client may report success with a status of 0 for a server that
+    // closed without answering; only a three-digit code was read.
+    if (value < 100 || value > 599) {
+        return Stop(result, 3, InvalidResponse("HTTP-Status kann nicht gelesen werden: "));
+    }
     status = value;
     result.httpStatus = value;
     return true;
@@ -131,9 +170,8 @@ bool SendRequest(const DownloadOptions& options, const std::string& url, Downloa
 // Streams the body into the file. Where the response announced its length,
 // a body that ends short or runs long is a failed read: clients report a
 // connection closed early as a clean end of data.
-bool StoreBody(HINTERNET request, std::uint32_t status, HANDLE file, DownloadResult& result) {
-    std::uint64_t announced = 0;
-    const bool lengthKnown = AnnouncedBodyLength(request, status, announced);
+bool StoreBody(HINTERNET request, bool lengthKnown, std::uint64_t announced, HANDLE file,
+               DownloadResult& result) {
     std::vector<char> buffer(ReadBufferBytes);
     std::string message;
     for (;;) {
@@ -194,13 +232,20 @@ bool Transfer(const DownloadOptions& options, DownloadResult& result,
         return Stop(result, 4, "HTTP-Fehler " + std::to_string(status) + ".");
     }
 
+    const bool isHead = options.method == "HEAD";
+    bool lengthKnown = false;
+    std::uint64_t announced = 0;
+    if (!isHead && !ReadFraming(resources.request, status, result, lengthKnown, announced)) {
+        return false;
+    }
+
     std::string message;
     if (!CreateTemporaryOutputFile(options.outputPath, resources.tempPath, resources.file,
                                    message)) {
         return Stop(result, 5, message);
     }
     resources.tempCreated = true;
-    if (options.method == "HEAD") {
+    if (isHead) {
         std::string headers;
         if (!QueryResponseHeader(resources.request, HTTP_QUERY_RAW_HEADERS_CRLF, headers)) {
             return Stop(result, 3, WithLastError("Antwort-Header können nicht gelesen werden: "));
@@ -210,7 +255,7 @@ bool Transfer(const DownloadOptions& options, DownloadResult& result,
             return Stop(result, 5, message);
         }
         result.byteCount = headers.size();
-    } else if (!StoreBody(resources.request, status, resources.file, result)) {
+    } else if (!StoreBody(resources.request, lengthKnown, announced, resources.file, result)) {
         return false;
     }
     if (!FlushFileBuffers(resources.file)) {
@@ -219,6 +264,7 @@ bool Transfer(const DownloadOptions& options, DownloadResult& result,
     }
     CloseHandle(resources.file);
     resources.file = INVALID_HANDLE_VALUE;
+    if (DownloadInterrupted()) return Stop(result, 3, "");
     if (!CommitOutputFile(resources.tempPath, options.outputPath, options.force, message)) {
         return Stop(result, 5, message);
     }
@@ -234,6 +280,7 @@ bool DownloadToFile(const DownloadOptions& options, DownloadResult& result) {
     result.finalUrl = options.url;
     result.exitCode = 3;
 
+    BeginInterruptibleDownload();
     TransferResources resources;
     const bool committed = Transfer(options, result, resources);
 
@@ -249,11 +296,15 @@ bool DownloadToFile(const DownloadOptions& options, DownloadResult& result) {
         } else if (!DeleteFileW(widePath.data())) {
             error = GetLastError();
         }
-        if (error != ERROR_SUCCESS) {
+        // A file that is already gone (a commit that moved it and then
+        // failed to sync the folder, say) has left nothing behind.
+        if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND &&
+            error != ERROR_PATH_NOT_FOUND) {
             result.errorMessage +=
                 " Restdatei konnte nicht entfernt werden: " + WindowsErrorText(error);
         }
     }
+    EndInterruptibleDownload();
     return committed;
 }
 

@@ -4,18 +4,19 @@
 
 namespace holwerk {
 
-bool QueryResponseHeader(HINTERNET request, DWORD infoLevel, std::string& value) {
+bool QueryResponseHeader(HINTERNET request, DWORD infoLevel, std::string& value,
+                         DWORD occurrence) {
     value.clear();
     // The first call only asks how large the value is; its result says
     // nothing more than the size does.
     DWORD size = 0;
-    DWORD index = 0;
+    DWORD index = occurrence;
     HttpQueryInfoA(request, infoLevel, nullptr, &size, &index);
     if (size == 0) return false;
 
     std::vector<char> buffer(static_cast<std::size_t>(size) + 1, '\0');
     DWORD length = size + 1;
-    index = 0;
+    index = occurrence;
     if (!HttpQueryInfoA(request, infoLevel, buffer.data(), &length, &index)) {
         value.clear();
         return false;

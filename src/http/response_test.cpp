@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace holwerk {
 namespace {
@@ -16,36 +17,51 @@ TEST(IsRedirectStatusTest, FollowsOnlyTheFiveRedirectStatuses) {
     EXPECT_FALSE(IsRedirectStatus(0xFFFFFFFFu));
 }
 
-struct LengthCase {
-    const char* text;
-    bool accepted;
+struct FramingCase {
+    std::vector<std::string> lengths;
+    std::vector<std::string> encodings;
+    BodyFraming framing;
     std::uint64_t length;
 };
 
-TEST(ParseContentLengthTest, ReadsOnlyPlainDigitsThatFit64Bits) {
-    const LengthCase cases[] = {
-        {"0", true, 0},
-        {"10", true, 10},
-        {"007", true, 7},
-        {"4294967295", true, 4294967295u},
-        {"4294967306", true, 4294967306u},
-        {"18446744073709551615", true, 18446744073709551615u},
-        {"18446744073709551616", false, 0},
-        {"99999999999999999999", false, 0},
-        {"", false, 0},
-        {"-1", false, 0},
-        {"+1", false, 0},
-        {" 1", false, 0},
-        {"1 ", false, 0},
-        {"1,2", false, 0},
-        {"0x10", false, 0},
-        {"1e3", false, 0},
+TEST(ReadBodyFramingTest, TrustsOnlyFramingThatLeavesNoDoubt) {
+    using enum BodyFraming;
+    const FramingCase cases[] = {
+        {{}, {}, UntilClose, 0},
+        {{"20"}, {}, Length, 20},
+        {{"0"}, {}, Length, 0},
+        {{" \t007\t "}, {}, Length, 7},
+        {{"20, 20", "20"}, {}, Length, 20},
+        {{"18446744073709551615"}, {}, Length, 18446744073709551615u},
+        {{"4294967306"}, {}, Length, 4294967306u},
+        {{"18446744073709551616"}, {}, Invalid, 0},
+        {{std::string(100, '9')}, {}, Invalid, 0},
+        {{"2 0"}, {}, Invalid, 0},
+        {{"0x14"}, {}, Invalid, 0},
+        {{"1e3"}, {}, Invalid, 0},
+        {{"05.0"}, {}, Invalid, 0},
+        {{"+20"}, {}, Invalid, 0},
+        {{"-1"}, {}, Invalid, 0},
+        {{""}, {}, Invalid, 0},
+        {{"10, 20"}, {}, Invalid, 0},
+        {{"20,"}, {}, Invalid, 0},
+        {{"10", "20"}, {}, Invalid, 0},
+        {{}, {"chunked"}, Chunked, 0},
+        {{"5"}, {" ChUnKeD\t"}, Chunked, 0},
+        {{"2 0"}, {"chunked"}, Chunked, 0},
+        {{}, {"identity"}, Invalid, 0},
+        {{"20"}, {"gzip"}, Invalid, 0},
+        {{}, {""}, Invalid, 0},
+        {{}, {"gzip, chunked"}, Invalid, 0},
+        {{}, {"chunked", "chunked"}, Invalid, 0},
+        {{}, {"chunked,"}, Invalid, 0},
     };
-    for (const LengthCase& expected : cases) {
-        SCOPED_TRACE(expected.text);
-        std::uint64_t length = 12345;
-        EXPECT_EQ(ParseContentLength(expected.text, length), expected.accepted);
-        EXPECT_EQ(length, expected.accepted ? expected.length : 12345u);
+    for (const FramingCase& expected : cases) {
+        SCOPED_TRACE(::testing::PrintToString(expected.lengths) + " " +
+                     ::testing::PrintToString(expected.encodings));
+        std::uint64_t length = 0;
+        EXPECT_EQ(ReadBodyFraming(expected.lengths, expected.encodings, length), expected.framing);
+        if (expected.framing == Length) EXPECT_EQ(length, expected.length);
     }
 }
 

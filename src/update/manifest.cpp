@@ -8,6 +8,9 @@ namespace {
 
 constexpr DWORD ManifestTimeoutMilliseconds = 5000;
 constexpr DWORD ReadPieceBytes = 4096;
+// The idle limits alone let a server that drips its answer hold up the
+// download for hours; the whole fetch gets this long.
+constexpr DWORD ManifestDeadlineMilliseconds = 15000;
 constexpr DWORD ManifestRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                        INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI;
 static_assert(ManifestRequestFlags == 0x84200200);
@@ -53,6 +56,7 @@ bool FetchManifest(const std::string& address, std::string& body) {
         if (!InternetSetOptionA(root, option, &timeout, sizeof timeout)) optionsSet = false;
     }
     HINTERNET request = nullptr;
+    const DWORD opened = GetTickCount();
     if (optionsSet) {
         request = InternetOpenUrlA(root, address.c_str(), nullptr, 0, ManifestRequestFlags, 0);
     }
@@ -79,7 +83,9 @@ bool FetchManifest(const std::string& address, std::string& body) {
                     break;
                 }
                 body.append(piece, got);
-                if (static_cast<std::int64_t>(body.size()) > MaxManifestBytes) {
+                // Unsigned subtraction stays right across the tick count's wrap.
+                if (static_cast<std::int64_t>(body.size()) > MaxManifestBytes ||
+                    GetTickCount() - opened >= ManifestDeadlineMilliseconds) {
                     body.clear();
                     readError = true;
                     break;
@@ -120,10 +126,11 @@ bool IsHttpsUrl(const std::string& address) {
 
 bool IsUsableDownloadPageUrl(const std::string& address) {
     // The address is printed to the console and stored in a line-based
-    // file: a line end, an escape sequence or a blank from the server must
-    // reach neither.
+    // file: a line end, an escape sequence (C1 controls included) or a blank
+    // from the server must reach neither. A URL is ASCII; anything else must
+    // come percent-encoded.
     for (unsigned char c : address) {
-        if (c <= 0x20 || c == 0x7F) return false;
+        if (c <= 0x20 || c >= 0x7F) return false;
     }
     return IsHttpsUrl(address);
 }

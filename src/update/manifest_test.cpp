@@ -62,14 +62,17 @@ TEST(ManifestTest, RecognisesHttpsAddressesInAnyLetterCase) {
     for (const auto& c : cases) EXPECT_EQ(IsHttpsUrl(c.address), c.https) << c.address;
 }
 
-TEST(ManifestTest, DownloadPageWithControlBytesOrBlanksIsUnusable) {
+TEST(ManifestTest, DownloadPageWithControlBytesBlanksOrNonAsciiIsUnusable) {
     const struct {
         std::string address;
         bool usable;
     } cases[] = {
         {"https://h/p", true},
         {"HTTPS://h/p?a=b", true},
-        {"https://h/\xc3\xa4", true},
+        {"https://h/%C3%A4", true},
+        {"https://h/\xc3\xa4", false},
+        {"https://h/\xc2\x9b" "2J", false},
+        {"https://h/\x9b" "2J", false},
         {"http://h/p", false},
         {"https://h/p q", false},
         {"https://h/p\r\nnewer_seen=", false},

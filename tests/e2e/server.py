@@ -48,6 +48,7 @@ class Reply:
     endless       after the head, send body bytes until the client goes
     head_never_ends  send the status line and one header, then stall
     keep_alive    keep the connection for another request (else "Connection: close")
+    pace          pause this many seconds after every 64 KiB of the body
     """
     status: int = 200
     reason: str = ""
@@ -62,6 +63,7 @@ class Reply:
     endless: bool = False
     head_never_ends: bool = False
     keep_alive: bool = False
+    pace: float = None
 
     def body_bytes(self):
         if self.body_size is not None:
@@ -296,8 +298,16 @@ class ScriptedServer(_Listener):
             # For a chunked body, cut counts body bytes: keep whole chunk
             # framing up to that point and stop inside the data.
             payload = self._chunked_prefix(body, cut)
-        for start in range(0, len(payload), 1 << 20):
-            connection.sendall(payload[start:start + (1 << 20)])
+        piece = 1 << 16 if reply.pace else 1 << 20
+        for start in range(0, len(payload), piece):
+            try:
+                connection.sendall(payload[start:start + piece])
+            except (OSError, ssl.SSLError):
+                if reply.pace:
+                    return False
+                raise
+            if reply.pace:
+                time.sleep(reply.pace)
         if cut is None:
             return reply.content_length is not None or reply.chunked
         if reply.after_cut == "reset":

@@ -62,6 +62,47 @@ class BodyFaultTest(harness.ProgramTestCase):
                 self.server.routes[path] = reply
                 self.assertFailsAndKeepsOldTarget(path, error)
 
+    def test_framing_that_leaves_the_end_in_doubt_is_refused(self):
+        # Each with the same 20-byte body: a client's own guess at these
+        # values would store a prefix of it, or all of it unchecked.
+        body = server.pattern_bytes(20, 3)
+        cases = {
+            "/length-blank-inside": Reply(body=body, content_length="2 0"),
+            "/length-hex": Reply(body=body, content_length="0x14"),
+            "/length-exponent": Reply(body=body, content_length="1e3"),
+            "/length-fraction": Reply(body=body, content_length="05.0"),
+            "/length-list-unequal": Reply(body=body, content_length="10, 20"),
+            "/length-plus": Reply(body=body, content_length="+20"),
+            "/length-overflow": Reply(body=body, content_length="18446744073709551636"),
+            "/length-nines": Reply(body=body, content_length="9" * 100),
+            "/lines-unequal": Reply(body=body, headers=[("Content-Length", "10")]),
+            "/coding-identity": Reply(body=body, content_length=None,
+                                      headers=[("Transfer-Encoding", "identity")]),
+            "/coding-gzip-with-length": Reply(body=body,
+                                              headers=[("Transfer-Encoding", "gzip")]),
+            "/coding-empty": Reply(body=body, content_length=None,
+                                   headers=[("Transfer-Encoding", "")]),
+        }
+        for path, reply in cases.items():
+            with self.subTest(path=path):
+                self.server.routes[path] = reply
+                self.assertFailsAndKeepsOldTarget(path, 12152)
+
+    def test_sound_framing_spellings_are_stored(self):
+        body = server.pattern_bytes(20, 4)
+        cases = {
+            "/length-blanks": Reply(body=body, content_length=" \t20\t "),
+            "/length-zeros": Reply(body=body, content_length="0020"),
+            "/length-list-equal": Reply(body=body, content_length="20, 20"),
+            "/lines-equal": Reply(body=body, headers=[("Content-Length", "20")]),
+        }
+        for path, reply in cases.items():
+            with self.subTest(path=path):
+                self.server.routes[path] = reply
+                run = self.run_program("--quiet", "--force", self.server.url(path), "sound.bin")
+                self.assertEqual((run.exit_code, run.stderr), (0, b""))
+                self.assertEqual(self.read("sound.bin"), body)
+
     def test_short_body_without_older_target_leaves_nothing(self):
         self.server.routes["/short-new"] = Reply(body_size=1000, cut=10)
         run = self.run_program("--quiet", self.server.url("/short-new"), "new.bin")

@@ -89,6 +89,15 @@ class HostileServerTest(harness.ProgramTestCase):
         self.assert_refused(self.download("/garbage"), 3,
                             "Fehler: HTTP-Anfrage ist fehlgeschlagen: Windows-Fehler 12152")
 
+    def test_server_that_closes_without_answering_is_refused(self):
+        # Wine's client reports success and a status of 0 here; no status was
+        # read either way, so there is no "HTTP-Status: " line.
+        self.server.routes["/no-answer"] = RawReply(b"")
+        failed_call = ("HTTP-Status kann nicht gelesen werden: " if harness.UNDER_WINE
+                       else "HTTP-Anfrage ist fehlgeschlagen: ")
+        self.assert_refused(self.download("/no-answer"), 3,
+                            "Fehler: " + failed_call + "Windows-Fehler 12152")
+
     @unittest.skipIf(harness.UNDER_WINE, WINE_TIMEOUT_REASON)
     def test_server_that_never_answers_times_out(self):
         self.server.routes["/silent"] = RawReply(b"", stall=True)

@@ -5,6 +5,7 @@ import datetime
 import os
 import re
 import subprocess
+import time
 import unittest
 
 import harness
@@ -246,8 +247,10 @@ class UpdateCheckTest(ProgramTestCase):
 
     def test_unusable_download_address_from_the_manifest_is_ignored(self):
         # Which addresses are unusable is the manifest unit tests' table; here
-        # one that would add a line to the state file.
-        for address in (b"https://downloads.example/a\r\nnewer_seen=2000-01-01",):
+        # one that would add a line to the state file, and a C1 control as
+        # UTF-8 and as a raw byte, which a terminal takes for an escape.
+        for address in (b"https://downloads.example/a\r\nnewer_seen=2000-01-01",
+                        b"https://downloads.example/\xc2\x9b2J", b"https://downloads.example/\x9b2J"):
             with self.subTest(address=address):
                 self.write_data_file("update-state.txt", b"")
                 self.server.respond(200, b'{"version":"2.3.0","download_url":"' + address + b'"}')
@@ -256,6 +259,18 @@ class UpdateCheckTest(ProgramTestCase):
                 self.assertEqual(self.read_data_file("update-state.txt"),
                                  state_text(harness.today_text(), harness.today_text(), "2.3.0",
                                             self.default_page))
+
+    @unittest.skipIf(harness.UNDER_WINE, "Wine's client waits for a whole read piece, so a "
+                     "dripped body holds the check until the server ends it")
+    def test_dripped_manifest_cannot_hold_up_the_download(self):
+        # A byte every 4 seconds never meets the idle limits; the check gives
+        # up after 15 seconds, silently, and is not repeated today.
+        self.server.respond(200, UpdateServer.manifest("2.3.0", PAGE), drip=4)
+        started = time.monotonic()
+        self.assert_downloaded(self.download())
+        self.assertLess(time.monotonic() - started, 25)
+        self.assertEqual(self.read_data_file("update-state.txt"),
+                         state_text(harness.today_text(), download_url=self.default_page))
 
     def test_manifest_from_a_server_that_is_not_trusted_is_not_believed(self):
         for certificate in ("other", "selfsigned", "wronghost", "expired"):

@@ -9,7 +9,10 @@ request is refused: the tests' own download server is reached directly,
 through no_proxy (measured to be honoured natively and under Wine).
 
 UpdateServer() takes the shared test PKI and starts listening; close() stops it.
-  respond(status, body, headers)  scripts the answer to every manifest GET
+  respond(status, body, headers, drip)
+                                  scripts the answer to every manifest GET;
+                                  with drip, the body goes one byte every
+                                  `drip` seconds
   clear()                         forgets what was seen; answers 404 again
   use_certificate(name)           shows another certificate of the test PKI
   manifest(version, url)          a manifest body as the maker publishes it
@@ -22,6 +25,7 @@ import json
 import socket
 import ssl
 import threading
+import time
 import urllib.parse
 
 import harness
@@ -53,7 +57,7 @@ class UpdateServer:
         self.lock = threading.Lock()
         self.requests = []
         self.connects = []
-        self.response = (404, b"", [])
+        self.response = (404, b"", [], None)
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.listener.bind(("127.0.0.1", 0))
@@ -70,17 +74,17 @@ class UpdateServer:
         env.update({"http_proxy": proxy} if harness.UNDER_WINE else {"https_proxy": proxy})
         return env
 
-    def respond(self, status=200, body=b"", headers=None):
+    def respond(self, status=200, body=b"", headers=None, drip=None):
         if isinstance(body, str):
             body = body.encode("utf-8")
         with self.lock:
-            self.response = (status, body, list(headers or []))
+            self.response = (status, body, list(headers or []), drip)
 
     def clear(self):
         """Forgets the requests seen so far, scripts a 404 and shows the
         trusted certificate again."""
         with self.lock:
-            self.response = (404, b"", [])
+            self.response = (404, b"", [], None)
             self.requests = []
             self.connects = []
         self.use_certificate("server")
@@ -153,14 +157,23 @@ class UpdateServer:
             request_line = head.split(b"\r\n", 1)[0].decode("latin-1")
             with self.lock:
                 self.requests.append(request_line)
-                status, body, headers = self.response
+                status, body, headers, drip = self.response
             path = request_line.split(" ")[1] if " " in request_line else ""
             if urllib.parse.urlsplit(path).path != self.MANIFEST_PATH:
-                status, body, headers = 404, b"", []
+                status, body, headers, drip = 404, b"", [], None
             lines = ["HTTP/1.1 %d %s" % (status, "Scripted")]
             lines += ["%s: %s" % header for header in headers]
             lines += ["Content-Length: %d" % len(body), "Connection: close"]
-            tls.sendall(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1") + body)
+            head = ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
+            if drip is None:
+                tls.sendall(head + body)
+            else:
+                tls.sendall(head)
+                for offset in range(len(body)):
+                    if self.closed:
+                        return
+                    time.sleep(drip)
+                    tls.sendall(body[offset:offset + 1])
             try:
                 tls.unwrap()
             except (OSError, ssl.SSLError):

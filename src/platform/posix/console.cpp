@@ -16,14 +16,24 @@
 //   does for a process without that standard handle.
 // - SIGPIPE is ignored, so a write to a closed pipe fails with ERROR_NO_DATA
 //   like WriteFile on Windows instead of ending the process.
+// - SetConsoleCtrlHandler only adds a handler. SIGINT stands for Ctrl+C,
+//   SIGTERM and SIGHUP for the console's close. Once a handler is added,
+//   those signals are taken by a thread of their own that calls the handlers,
+//   the latest first, as Windows does; when none of them handles the event,
+//   the process ends by the signal itself.
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/posix/handles.h"
@@ -64,6 +74,52 @@ bool ParkIfClosed(int descriptor) {
     return true;
 }
 
+struct ControlHandlers {
+    std::mutex mutex;
+    std::vector<PHANDLER_ROUTINE> routines;
+    bool listening = false;
+};
+
+ControlHandlers& Handlers() {
+    static ControlHandlers handlers;
+    return handlers;
+}
+
+sigset_t ControlSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    return signals;
+}
+
+[[noreturn]] void ListenForControlSignals() {
+    const sigset_t signals = ControlSignals();
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&signals, &signal) != 0) continue;
+        const DWORD event = signal == SIGINT ? CTRL_C_EVENT : CTRL_CLOSE_EVENT;
+        std::vector<PHANDLER_ROUTINE> routines;
+        {
+            std::lock_guard<std::mutex> lock(Handlers().mutex);
+            routines = Handlers().routines;
+        }
+        bool handled = false;
+        for (auto routine = routines.rbegin(); routine != routines.rend() && !handled; ++routine) {
+            handled = (*routine)(event) != FALSE;
+        }
+        if (handled) continue;
+        // The default: end as the signal ends a process.
+        std::signal(signal, SIG_DFL);
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, signal);
+        pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+        raise(signal);
+    }
+}
+
 }  // namespace
 
 void PosixSetProcessArguments(int argc, char** argv) {
@@ -81,6 +137,32 @@ void PosixSetProcessArguments(int argc, char** argv) {
 }
 
 BOOL SetConsoleOutputCP(UINT) { return TRUE; }
+
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
+    if (routine == nullptr || add == FALSE) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    ControlHandlers& handlers = Handlers();
+    std::lock_guard<std::mutex> lock(handlers.mutex);
+    handlers.routines.push_back(routine);
+    if (!handlers.listening) {
+        // Blocked here, the signals stay blocked in every thread started
+        // later, so that only the listening thread takes them.
+        const sigset_t signals = ControlSignals();
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+        try {
+            std::thread(ListenForControlSignals).detach();
+        } catch (const std::system_error&) {
+            pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+            handlers.routines.pop_back();
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FALSE;
+        }
+        handlers.listening = true;
+    }
+    return TRUE;
+}
 
 HANDLE GetStdHandle(DWORD which) {
     if (which == STD_OUTPUT_HANDLE) return standardOutputClosed ? nullptr : HandleFromDescriptor(1);

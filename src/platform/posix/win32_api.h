@@ -112,7 +112,16 @@ constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
 constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
 constexpr UINT CP_UTF8 = 65001;
 
+constexpr DWORD CTRL_C_EVENT = 0;
+constexpr DWORD CTRL_BREAK_EVENT = 1;
+constexpr DWORD CTRL_CLOSE_EVENT = 2;
+#ifndef WINAPI
+#define WINAPI
+#endif
+using PHANDLER_ROUTINE = BOOL (*)(DWORD event);
+
 BOOL SetConsoleOutputCP(UINT codePage);
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
 HANDLE GetStdHandle(DWORD which);
 LPWSTR GetCommandLineW();
 LPWSTR* CommandLineToArgvW(LPCWSTR commandLine, int* count);

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/win32.h"
+
+namespace holwerk {
+
+// An interrupted download must not leave its temporary file behind. On
+// Ctrl+C, Ctrl+Break or the console's close (SIGINT, SIGTERM and SIGHUP on
+// the native build) a handler on a thread of its own closes the request the
+// download may be blocked in, waits until the download has removed its
+// temporary file, and then lets the process end the way that interruption
+// ends it by default. The download itself prints nothing more.
+
+/// Installs the handler (once per process) and marks a download as running.
+void BeginInterruptibleDownload();
+
+/// Hands the open request to the handler; false when an interruption has
+/// already come, and then the caller stops.
+bool WatchRequest(HINTERNET request);
+
+/// Closes a request, handed over or not, unless the handler already has.
+void CloseWatchedRequest(HINTERNET request);
+
+/// Whether an interruption has come.
+bool DownloadInterrupted();
+
+/// Marks the download's clean-up as done. After an interruption it never
+/// returns: the handler ends the process.
+void EndInterruptibleDownload();
+
+}  // namespace holwerk

@@ -1,0 +1,79 @@
+"""An interrupted download leaves no temporary file: SIGINT, SIGTERM and
+SIGHUP at random moments of a large, slow body, with --force over an older
+target and without a target. The process ends promptly, by the signal, with
+nothing more printed; the folder holds the older target or the whole new
+body, and never a .part- file."""
+
+import os
+import random
+import signal
+import subprocess
+import time
+import unittest
+
+import harness
+import server
+from server import Reply
+
+BODY_SIZE = 4 << 20
+# 64 pieces of 64 KiB, 30 ms apart: about two seconds of transfer.
+PACE = 0.03
+ROUNDS = 12
+
+
+@unittest.skipIf(harness.UNDER_WINE, "Wine gives a console program no way to send it Ctrl+C "
+                 "or a console close from outside")
+class InterruptionTest(harness.ProgramTestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = server.ScriptedServer()
+        cls.server.routes["/slow"] = Reply(body_size=BODY_SIZE, seed=9, pace=PACE)
+        cls.body = server.pattern_bytes(BODY_SIZE, 9)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.close()
+
+    def test_interruption_at_any_moment_leaves_no_temporary_file(self):
+        seed = random.randrange(1 << 30)
+        rng = random.Random(seed)
+        target = self.path("ziel.bin")
+        for round_number in range(ROUNDS):
+            sent = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)[round_number % 3]
+            force = round_number % 2 == 0
+            delay = rng.uniform(0.0, 2.5)
+            with self.subTest(seed=seed, round=round_number, signal=sent.name, force=force,
+                              delay=round(delay, 3)):
+                for name in os.listdir(self.cwd):
+                    os.remove(self.path(name))
+                older = b"older version %d" % round_number
+                if force:
+                    with open(target, "wb") as file:
+                        file.write(older)
+                args = ["--quiet"] + (["--force"] if force else []) + [
+                    self.server.url("/slow"), "ziel.bin"]
+                process = subprocess.Popen(harness.RUNNER + [harness.PROGRAM] + args,
+                                           cwd=self.cwd, env=self.env,
+                                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                           stderr=subprocess.PIPE)
+                time.sleep(delay)
+                process.send_signal(sent)
+                signalled = time.monotonic()
+                stdout, stderr = process.communicate(timeout=harness.RUN_TIMEOUT)
+                self.assertLess(time.monotonic() - signalled, 3, "ends promptly")
+                self.assertIn(process.returncode, (-sent, 0))
+                self.assertEqual((stdout, stderr), (b"", b""))
+                self.assertEqual(os.listdir(self.cwd), ["ziel.bin"] if force or
+                                 os.path.exists(target) else [])
+                if os.path.exists(target):
+                    with open(target, "rb") as file:
+                        content = file.read()
+                    self.assertIn(content, (older, self.body) if force else (self.body,))
+                if process.returncode == 0:
+                    with open(target, "rb") as file:
+                        self.assertEqual(file.read(), self.body)
+
+
+if __name__ == "__main__":
+    unittest.main()
