@@ -1,7 +1,9 @@
-"""What other processes may leave in the per-user registry store: a FIFO or
-a held lock, a temporary file of an earlier process with the same process ID,
-a values file in no known format. None of them may hang the program or
-disable the update check for good.
+"""What other processes and the user's own machine may leave in the way: a
+FIFO or a held lock in the per-user registry store, a temporary file of an
+earlier process with the same process ID, a values file in no known format, a
+dangling symbolic link at the target. None of them may hang the program,
+disable the update check for good or let a download pass over an existing
+target.
 
 Native build only: these are hazards of the program's own POSIX layer; under
 Wine the registry and the file system are Wine's."""
@@ -15,6 +17,7 @@ import unittest
 
 import harness
 import server
+from harness import lines
 from server import Reply
 
 PAYLOAD = b"hallo\r\n"
@@ -121,6 +124,18 @@ class LocalHazardsTest(harness.ProgramTestCase):
         offset = -(-(first_tick - milliseconds()) // 1000)
         namespace[namespace.index("--monotonic") + 1] = str(offset)
         self.assert_store_keeps_the_id(namespace)
+
+    # -- the target and the file system ----------------------------------------
+    def test_dangling_link_at_the_target_is_an_existing_target(self):
+        os.symlink("nirgendwo", self.path("ziel.bin"))
+        run = self.run_program("--quiet", self.server.url("/klein"), "ziel.bin")
+        self.assertEqual(
+            (run.exit_code, run.stdout, run.stderr),
+            (5, b"", lines("Fehler: Die Zieldatei existiert bereits. "
+                           "Verwenden Sie --force zum Ersetzen.")))
+        self.assertEqual(self.server.requests, [], "no request is made")
+        self.assertEqual(os.listdir(self.cwd), ["ziel.bin"])
+        self.assertEqual(os.readlink(self.path("ziel.bin")), "nirgendwo")
 
 
 if __name__ == "__main__":
