@@ -1,16 +1,18 @@
 """What other processes and the user's own machine may leave in the way: a
 FIFO or a held lock in the per-user registry store, a temporary file of an
 earlier process with the same process ID, a values file in no known format, a
-dangling symbolic link at the target. None of them may hang the program,
-disable the update check for good or let a download pass over an existing
-target.
+dangling symbolic link at the target, a file-size limit. None of them may hang
+or kill the program, disable the update check for good or let a download pass
+over an existing target.
 
 Native build only: these are hazards of the program's own POSIX layer; under
 Wine the registry and the file system are Wine's."""
 
 import fcntl
 import os
+import resource
 import shutil
+import signal
 import subprocess
 import time
 import unittest
@@ -21,6 +23,7 @@ from harness import lines
 from server import Reply
 
 PAYLOAD = b"hallo\r\n"
+BODY_SIZE = 4 * 1024 * 1024
 # A hazard may cost a run the store's two-second wait for a lock; a run that
 # takes this long hangs.
 HAZARD_TIMEOUT = 10
@@ -33,6 +36,7 @@ class LocalHazardsTest(harness.ProgramTestCase):
     def setUpClass(cls):
         cls.server = server.ScriptedServer()
         cls.server.routes["/klein"] = Reply(body=PAYLOAD)
+        cls.server.routes["/gross"] = Reply(body_size=BODY_SIZE)
 
     @classmethod
     def tearDownClass(cls):
@@ -136,6 +140,24 @@ class LocalHazardsTest(harness.ProgramTestCase):
         self.assertEqual(self.server.requests, [], "no request is made")
         self.assertEqual(os.listdir(self.cwd), ["ziel.bin"])
         self.assertEqual(os.readlink(self.path("ziel.bin")), "nirgendwo")
+
+    def test_file_size_limit_fails_the_write_instead_of_killing_the_program(self):
+        def limit_file_size():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+            # The default action, as a shell gives it: the process is killed
+            # unless it ignores the signal itself.
+            signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
+
+        completed = subprocess.run(
+            [harness.PROGRAM, "--quiet", self.server.url("/gross"), "ziel.bin"],
+            cwd=self.cwd, env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, preexec_fn=limit_file_size, timeout=harness.RUN_TIMEOUT,
+            check=False)
+        self.assertEqual(
+            (completed.returncode, completed.stdout, completed.stderr),
+            (5, b"", lines("Fehler: Fehler beim Schreiben der Datei: Windows-Fehler 112",
+                           "HTTP-Status: 200")))
+        self.assertEqual(os.listdir(self.cwd), [], "no temporary file is left")
 
 
 if __name__ == "__main__":

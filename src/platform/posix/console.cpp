@@ -68,6 +68,7 @@ bool ParkIfClosed(int descriptor) {
 
 void PosixSetProcessArguments(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     ParkIfClosed(0);
     standardOutputClosed = ParkIfClosed(1);
     standardErrorClosed = ParkIfClosed(2);
