@@ -124,6 +124,7 @@ sigset_t ControlSignals() {
 
 void PosixSetProcessArguments(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     ParkIfClosed(0);
     standardOutputClosed = ParkIfClosed(1);
     standardErrorClosed = ParkIfClosed(2);

@@ -26,7 +26,10 @@
 //   the file has been renamed by then.
 // - Opening a FIFO for reading does not wait for a writer.
 // - GetFileAttributesW knows folders, read-only files (no owner write
-//   permission) and everything else as FILE_ATTRIBUTE_NORMAL.
+//   permission) and everything else as FILE_ATTRIBUTE_NORMAL. Like Windows it
+//   reports a final symbolic link itself, not what it points to, so a link
+//   that leads nowhere is still an entry; a link is FILE_ATTRIBUTE_NORMAL
+//   where Windows adds FILE_ATTRIBUTE_REPARSE_POINT.
 // - GetTickCount is CLOCK_MONOTONIC, which stops while the machine sleeps.
 
 #include <fcntl.h>
@@ -314,7 +317,7 @@ DWORD GetFileAttributesW(LPCWSTR path) {
     std::string name;
     if (!NarrowPath(path, name)) return INVALID_FILE_ATTRIBUTES;
     struct stat status;
-    if (stat(name.c_str(), &status) != 0) {
+    if (lstat(name.c_str(), &status) != 0) {
         FailForPath(errno, name);
         return INVALID_FILE_ATTRIBUTES;
     }

@@ -8,6 +8,16 @@
 // fsync and rename, under an flock on the key's folder, so a reader sees
 // either the old or the new set of values and two writers lose nothing.
 //
+// Nothing another process leaves in the store can hang a caller or make a
+// key unusable for good: every file is opened without blocking and must be a
+// regular file (anything else, a FIFO say, fails the call with
+// ERROR_ACCESS_DENIED); a lock held by someone else is waited for at most
+// two seconds (then ERROR_SHARING_VIOLATION); temporary names carry the
+// process ID, a tick count and an attempt number and are retried when taken,
+// so a file left by an earlier process with the same ID is passed over; and
+// a values file that is not in the store's format (or is absurdly large)
+// reads as a key without values, which the next change replaces whole.
+//
 // Differences from Windows:
 // - Letter case is ignored in key and value names for ASCII letters only;
 //   other letters compare exactly.
@@ -19,7 +29,8 @@
 //   terminator to string data that lacks one when the unit after the given
 //   size happens to be NUL (it looks past the caller's count); callers here
 //   always count the terminator.
-// - A value file that cannot be parsed fails with ERROR_GEN_FAILURE.
+// - A key whose values file is damaged starts afresh (see above) instead of
+//   failing every later call.
 // - With neither $XDG_CONFIG_HOME nor $HOME set, every key is missing and
 //   creating one fails with ERROR_PATH_NOT_FOUND.
 // - The functions return their code but, like Windows, leave the thread's
@@ -28,9 +39,9 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +64,12 @@ constexpr char ValuesName[] = ".values";
 // Windows limits value data to what fits in memory; a store file this large
 // is damaged rather than real.
 constexpr off_t MaxValuesFileBytes = 64 * 1024 * 1024;
+// How long a change waits for another process's lock on the key, and how
+// often it looks again meanwhile.
+constexpr DWORD LockWaitMilliseconds = 2000;
+constexpr long LockPollMilliseconds = 5;
+// Names tried for one temporary values file before the change gives up.
+constexpr int MaxTemporaryAttempts = 20;
 
 std::mutex openKeysLock;
 std::unordered_set<HKEY> openKeys;
@@ -247,17 +264,28 @@ std::string FormatValues(const std::vector<StoredValue>& values) {
 }
 
 // Reads the values of the key in `folder`; a key without a values file has
-// none. A missing folder means the key was never made (or is gone).
+// none, and so has one whose file is not in the store's format. A missing
+// folder means the key was never made (or is gone).
 LSTATUS ReadValues(const std::string& folder, std::vector<StoredValue>& values) {
     values.clear();
     if (!IsFolder(folder)) return ERROR_FILE_NOT_FOUND;
     const std::string path = folder + "/" + ValuesName;
-    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK a FIFO under this name would wait for a writer.
+    int descriptor;
+    do {
+        descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    } while (descriptor < 0 && errno == EINTR);
     if (descriptor < 0) return errno == ENOENT ? ERROR_SUCCESS : Win32ErrorFromErrno(errno);
+    struct stat info;
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(descriptor);
+        return ERROR_ACCESS_DENIED;
+    }
     std::string text;
+    bool usable = info.st_size <= MaxValuesFileBytes;
     LSTATUS status = ERROR_SUCCESS;
     char buffer[8192];
-    for (;;) {
+    while (usable) {
         const ssize_t got = read(descriptor, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
@@ -266,13 +294,10 @@ LSTATUS ReadValues(const std::string& folder, std::vector<StoredValue>& values) 
         }
         if (got == 0) break;
         text.append(buffer, static_cast<std::size_t>(got));
-        if (static_cast<off_t>(text.size()) > MaxValuesFileBytes) {
-            status = ERROR_GEN_FAILURE;
-            break;
-        }
+        usable = static_cast<off_t>(text.size()) <= MaxValuesFileBytes;
     }
     close(descriptor);
-    if (status == ERROR_SUCCESS && !ParseValues(text, values)) status = ERROR_GEN_FAILURE;
+    if (status == ERROR_SUCCESS && !(usable && ParseValues(text, values))) values.clear();
     return status;
 }
 
@@ -281,23 +306,48 @@ bool WriteAll(int descriptor, const std::string& text) {
     while (done < text.size()) {
         const ssize_t wrote = write(descriptor, text.data() + done, text.size() - done);
         if (wrote < 0 && errno == EINTR) continue;
+        if (wrote == 0) errno = EIO;
         if (wrote <= 0) return false;
         done += static_cast<std::size_t>(wrote);
     }
     return true;
 }
 
+std::string UpperHex(unsigned value) {
+    std::string text;
+    do {
+        text.insert(text.begin(), "0123456789ABCDEF"[value & 0xF]);
+        value >>= 4;
+    } while (value != 0);
+    return text;
+}
+
+// Creates a new temporary file beside `target`, under a name no other
+// process uses now: a taken name (a file left by an earlier process with the
+// same ID, say) is passed over with a fresh tick count and the next attempt.
+int CreateTemporary(const std::string& target, std::string& temporary, int& error) {
+    const std::string prefix = target + ".tmp-" + UpperHex(static_cast<unsigned>(getpid())) + "-";
+    for (int attempt = 1;; ++attempt) {
+        temporary = prefix + UpperHex(GetTickCount()) + "-" + std::to_string(attempt);
+        const int descriptor =
+            open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+        if (descriptor >= 0) return descriptor;
+        if ((errno != EEXIST && errno != EINTR) || attempt == MaxTemporaryAttempts) {
+            error = errno;
+            return -1;
+        }
+    }
+}
+
 // Replaces the values file of `folder` whole: temporary file, fsync,
 // rename, fsync of the folder.
 LSTATUS ReplaceValues(const std::string& folder, const std::vector<StoredValue>& values) {
-    static std::atomic<unsigned> counter{0};
     const std::string target = folder + "/" + ValuesName;
-    const std::string temporary =
-        target + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
-    const int descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (descriptor < 0) return Win32ErrorFromErrno(errno);
+    std::string temporary;
     int error = 0;
-    if (!WriteAll(descriptor, FormatValues(values))) error = errno != 0 ? errno : EIO;
+    const int descriptor = CreateTemporary(target, temporary, error);
+    if (descriptor < 0) return Win32ErrorFromErrno(error);
+    if (!WriteAll(descriptor, FormatValues(values))) error = errno;
     if (error == 0 && fsync(descriptor) != 0) error = errno;
     if (close(descriptor) != 0 && error == 0 && errno != EINTR) error = errno;
     if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
@@ -305,7 +355,8 @@ LSTATUS ReplaceValues(const std::string& folder, const std::vector<StoredValue>&
         unlink(temporary.c_str());
         return Win32ErrorFromErrno(error);
     }
-    const int folderDescriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folderDescriptor =
+        open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
     if (folderDescriptor >= 0) {
         fsync(folderDescriptor);
         close(folderDescriptor);
@@ -313,19 +364,28 @@ LSTATUS ReplaceValues(const std::string& folder, const std::vector<StoredValue>&
     return ERROR_SUCCESS;
 }
 
+// Takes the exclusive lock on a key's folder, waiting a bounded time for
+// another holder: a process that stopped while holding it (or one that
+// keeps it on purpose) must not hold up the program.
+LSTATUS LockKey(int folderDescriptor) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (flock(folderDescriptor, LOCK_EX | LOCK_NB) == 0) return ERROR_SUCCESS;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) return Win32ErrorFromErrno(errno);
+        if (GetTickCount() - start >= LockWaitMilliseconds) return ERROR_SHARING_VIOLATION;
+        const struct timespec pause = {0, LockPollMilliseconds * 1000000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
 // Runs a read-modify-write of one key's values under an exclusive lock on
 // its folder, so that concurrent writers of other values lose nothing.
 template <typename Change>
 LSTATUS ChangeValues(const std::string& folder, Change change) {
-    const int lock = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int lock = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
     if (lock < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(errno);
-    LSTATUS status = ERROR_SUCCESS;
-    while (flock(lock, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            status = Win32ErrorFromErrno(errno);
-            break;
-        }
-    }
+    LSTATUS status = LockKey(lock);
     std::vector<StoredValue> values;
     if (status == ERROR_SUCCESS) status = ReadValues(folder, values);
     if (status == ERROR_SUCCESS) status = change(values);
