@@ -6,6 +6,7 @@
 #include "cli/command_line.h"
 #include "cli/console_output.h"
 #include "cli/help_text.h"
+#include "common/exit_codes.h"
 #include "common/records.h"
 #include "http/download.h"
 #include "platform/win32.h"
@@ -14,10 +15,6 @@
 namespace holwerk {
 
 namespace {
-
-constexpr int ExitSuccess = 0;
-constexpr int ExitBadCommandLine = 2;
-constexpr int ExitUpdateRequired = 8;
 
 // The process takes the low 32 bits of the download's exit code.
 int ProcessExitCode(std::int64_t code) {
@@ -41,20 +38,20 @@ int RunProgram() {
 
     if (!ReadCommandLine(args, errorMessage)) {
         WriteErrorLine("Fehler: " + errorMessage);
-        return ExitBadCommandLine;
+        return ProcessExitCode(ExitBadCommandLine);
     }
     if (!ParseCommandLine(args, options, action, errorMessage)) {
         WriteErrorLine("Fehler: " + errorMessage);
         WriteErrorLine("Verwenden Sie --help für die vollständige Hilfe.");
-        return ExitBadCommandLine;
+        return ProcessExitCode(ExitBadCommandLine);
     }
     if (action == CommandAction::Help) {
         PrintHelp();
-        return ExitSuccess;
+        return ProcessExitCode(ExitSuccess);
     }
     if (action == CommandAction::Version) {
         PrintVersion();
-        return ExitSuccess;
+        return ProcessExitCode(ExitSuccess);
     }
 
     // Notices and the refusal are shown also with --quiet: they concern the
@@ -63,7 +60,7 @@ int RunProgram() {
     if (static_cast<std::int64_t>(updateStatus) > 0) WriteErrorLine(updateMessage);
     if (updateStatus == UpdateCheckStatus::Blocked) {
         WriteErrorLine("Download: " + updateDownloadUrl);
-        return ExitUpdateRequired;
+        return ProcessExitCode(ExitUpdateRequired);
     }
 
     if (!options.quiet) {
@@ -88,7 +85,7 @@ int RunProgram() {
             WriteOutputLine("Ziel-URL: " + result.finalUrl);
         }
     }
-    return ExitSuccess;
+    return ProcessExitCode(ExitSuccess);
 }
 
 }  // namespace holwerk

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/build_config.h"
+#include "common/exit_codes.h"
 #include "common/windows_error.h"
 #include "http/interruption.h"
 #include "http/response.h"
@@ -81,11 +82,11 @@ bool ReadFraming(HINTERNET request, std::uint32_t status, DownloadResult& result
     std::vector<std::string> lengths, encodings;
     if (!QueryHeaderLines(request, HTTP_QUERY_CONTENT_LENGTH, lengths) ||
         !QueryHeaderLines(request, HTTP_QUERY_TRANSFER_ENCODING, encodings)) {
-        return Stop(result, 3, WithLastError("Fehler beim Lesen der HTTP-Antwort: "));
+        return Stop(result, ExitNetworkFailure, WithLastError("Fehler beim Lesen der HTTP-Antwort: "));
     }
     const BodyFraming framing = ReadBodyFraming(lengths, encodings, length);
     if (framing == BodyFraming::Invalid) {
-        return Stop(result, 3, InvalidResponse("Fehler beim Lesen der HTTP-Antwort: "));
+        return Stop(result, ExitNetworkFailure, InvalidResponse("Fehler beim Lesen der HTTP-Antwort: "));
     }
     lengthKnown = framing == BodyFraming::Length;
     return true;
@@ -98,7 +99,7 @@ bool OpenRoot(const DownloadOptions& options, DownloadResult& result,
     resources.root =
         InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (resources.root == nullptr) {
-        return Stop(result, 3, WithLastError("WinINet kann nicht initialisiert werden: "));
+        return Stop(result, ExitNetworkFailure, WithLastError("WinINet kann nicht initialisiert werden: "));
     }
     DWORD timeout = static_cast<DWORD>(options.timeoutSeconds * 1000);
     const struct {
@@ -111,7 +112,7 @@ bool OpenRoot(const DownloadOptions& options, DownloadResult& result,
     };
     for (const auto& entry : timeouts) {
         if (!InternetSetOptionA(resources.root, entry.option, &timeout, sizeof(timeout))) {
-            return Stop(result, 3, WithLastError(entry.message));
+            return Stop(result, ExitNetworkFailure, WithLastError(entry.message));
         }
     }
     return true;
@@ -124,43 +125,43 @@ bool SendRequest(const DownloadOptions& options, const std::string& url, Downloa
     std::uint16_t port = 0;
     bool isHttps = false;
     if (!SplitHttpUrl(url, host, requestTarget, port, isHttps, message)) {
-        return Stop(result, 7, message);
+        return Stop(result, ExitUnusableUrl, message);
     }
     resources.connection = InternetConnectA(resources.root, host.c_str(), port, nullptr, nullptr,
                                             INTERNET_SERVICE_HTTP, 0, 0);
     if (resources.connection == nullptr) {
-        return Stop(result, 3, WithLastError("Verbindung zum Host kann nicht geöffnet werden: "));
+        return Stop(result, ExitNetworkFailure, WithLastError("Verbindung zum Host kann nicht geöffnet werden: "));
     }
     const DWORD flags = RequestFlags | (isHttps ? INTERNET_FLAG_SECURE : 0);
     resources.request =
         HttpOpenRequestA(resources.connection, options.method.c_str(), requestTarget.c_str(),
                          "HTTP/1.1", nullptr, nullptr, flags, 0);
     if (resources.request == nullptr) {
-        return Stop(result, 3, WithLastError("HTTP-Anfrage kann nicht angelegt werden: "));
+        return Stop(result, ExitNetworkFailure, WithLastError("HTTP-Anfrage kann nicht angelegt werden: "));
     }
     if (!WatchRequest(resources.request)) {
-        return Stop(result, 3,
+        return Stop(result, ExitNetworkFailure,
                     "HTTP-Anfrage ist fehlgeschlagen: " +
                         WindowsErrorText(ERROR_INTERNET_OPERATION_CANCELLED));
     }
     if (!HttpAddRequestHeadersA(resources.request, RequestHeaders, static_cast<DWORD>(-1),
                                 HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
-        return Stop(result, 3, WithLastError("HTTP-Header können nicht gesetzt werden: "));
+        return Stop(result, ExitNetworkFailure, WithLastError("HTTP-Header können nicht gesetzt werden: "));
     }
     if (!HttpSendRequestA(resources.request, nullptr, 0, nullptr, 0)) {
-        return Stop(result, 3, WithLastError("HTTP-Anfrage ist fehlgeschlagen: "));
+        return Stop(result, ExitNetworkFailure, WithLastError("HTTP-Anfrage ist fehlgeschlagen: "));
     }
     DWORD value = 0;
     DWORD size = sizeof(value);
     DWORD index = 0;
     if (!HttpQueryInfoA(resources.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value,
                         &size, &index)) {
-        return Stop(result, 3, WithLastError("HTTP-Status kann nicht gelesen werden: "));
+        return Stop(result, ExitNetworkFailure, WithLastError("HTTP-Status kann nicht gelesen werden: "));
     }
     // A client may report success with a status of 0 for a server that
     // closed without answering; only a three-digit code was read.
     if (value < 100 || value > 599) {
-        return Stop(result, 3, InvalidResponse("HTTP-Status kann nicht gelesen werden: "));
+        return Stop(result, ExitNetworkFailure, InvalidResponse("HTTP-Status kann nicht gelesen werden: "));
     }
     status = value;
     result.httpStatus = value;
@@ -177,17 +178,17 @@ bool StoreBody(HINTERNET request, bool lengthKnown, std::uint64_t announced, HAN
     for (;;) {
         DWORD read = 0;
         if (!InternetReadFile(request, buffer.data(), ReadBufferBytes, &read)) {
-            return Stop(result, 3, WithLastError("Fehler beim Lesen der HTTP-Antwort: "));
+            return Stop(result, ExitNetworkFailure, WithLastError("Fehler beim Lesen der HTTP-Antwort: "));
         }
         if (lengthKnown) {
             const DWORD error = BodyLengthError(announced, result.byteCount + read, read == 0);
             if (error != ERROR_SUCCESS) {
-                return Stop(result, 3,
+                return Stop(result, ExitNetworkFailure,
                             "Fehler beim Lesen der HTTP-Antwort: " + WindowsErrorText(error));
             }
         }
         if (read == 0) return true;
-        if (!WriteAllBytes(file, buffer.data(), read, message)) return Stop(result, 5, message);
+        if (!WriteAllBytes(file, buffer.data(), read, message)) return Stop(result, ExitFileFailure, message);
         result.byteCount += read;
     }
 }
@@ -197,7 +198,7 @@ bool StoreBody(HINTERNET request, bool lengthKnown, std::uint64_t announced, HAN
 bool Transfer(const DownloadOptions& options, DownloadResult& result,
               TransferResources& resources) {
     if (!options.force && FileExists(options.outputPath)) {
-        return Stop(result, 5,
+        return Stop(result, ExitFileFailure,
                     "Die Zieldatei existiert bereits. Verwenden Sie --force zum Ersetzen.");
     }
     if (!OpenRoot(options, result, resources)) return false;
@@ -206,7 +207,7 @@ bool Transfer(const DownloadOptions& options, DownloadResult& result,
     std::uint32_t status = 0;
     for (;;) {
         if (result.redirectCount > options.maxRedirects) {
-            return Stop(result, 6, "Zu viele Weiterleitungen.");
+            return Stop(result, ExitRedirectFailure, "Zu viele Weiterleitungen.");
         }
         if (!SendRequest(options, currentUrl, result, resources, status)) return false;
         if (!IsRedirectStatus(status)) break;
@@ -214,13 +215,13 @@ bool Transfer(const DownloadOptions& options, DownloadResult& result,
         // The redirect's body is never read: closing the request drops it.
         std::string location, nextUrl, message;
         if (!QueryResponseHeader(resources.request, HTTP_QUERY_LOCATION, location)) {
-            return Stop(result, 6, "Weiterleitung ohne gültigen Location-Header.");
+            return Stop(result, ExitRedirectFailure, "Weiterleitung ohne gültigen Location-Header.");
         }
         if (!ResolveRedirectTarget(currentUrl, location, nextUrl, message)) {
-            return Stop(result, 6, message);
+            return Stop(result, ExitRedirectFailure, message);
         }
         if (IsHttpsToHttpRedirect(currentUrl, nextUrl)) {
-            return Stop(result, 6,
+            return Stop(result, ExitRedirectFailure,
                         "Eine Weiterleitung von HTTPS auf unverschlüsseltes HTTP wurde blockiert.");
         }
         ++result.redirectCount;
@@ -229,7 +230,7 @@ bool Transfer(const DownloadOptions& options, DownloadResult& result,
         CloseRequestAndConnection(resources);
     }
     if (status < 200 || status > 299) {
-        return Stop(result, 4, "HTTP-Fehler " + std::to_string(status) + ".");
+        return Stop(result, ExitHttpError, "HTTP-Fehler " + std::to_string(status) + ".");
     }
 
     const bool isHead = options.method == "HEAD";
@@ -242,34 +243,34 @@ bool Transfer(const DownloadOptions& options, DownloadResult& result,
     std::string message;
     if (!CreateTemporaryOutputFile(options.outputPath, resources.tempPath, resources.file,
                                    message)) {
-        return Stop(result, 5, message);
+        return Stop(result, ExitFileFailure, message);
     }
     resources.tempCreated = true;
     if (isHead) {
         std::string headers;
         if (!QueryResponseHeader(resources.request, HTTP_QUERY_RAW_HEADERS_CRLF, headers)) {
-            return Stop(result, 3, WithLastError("Antwort-Header können nicht gelesen werden: "));
+            return Stop(result, ExitNetworkFailure, WithLastError("Antwort-Header können nicht gelesen werden: "));
         }
         if (!WriteAllBytes(resources.file, headers.data(),
                            static_cast<std::uint32_t>(headers.size()), message)) {
-            return Stop(result, 5, message);
+            return Stop(result, ExitFileFailure, message);
         }
         result.byteCount = headers.size();
     } else if (!StoreBody(resources.request, lengthKnown, announced, resources.file, result)) {
         return false;
     }
     if (!FlushFileBuffers(resources.file)) {
-        return Stop(result, 5,
+        return Stop(result, ExitFileFailure,
                     WithLastError("Ausgabedatei kann nicht vollständig gespeichert werden: "));
     }
     CloseHandle(resources.file);
     resources.file = INVALID_HANDLE_VALUE;
-    if (DownloadInterrupted()) return Stop(result, 3, "");
+    if (DownloadInterrupted()) return Stop(result, ExitNetworkFailure, "");
     if (!CommitOutputFile(resources.tempPath, options.outputPath, options.force, message)) {
-        return Stop(result, 5, message);
+        return Stop(result, ExitFileFailure, message);
     }
     result.finalUrl = currentUrl;
-    result.exitCode = 0;
+    result.exitCode = ExitSuccess;
     return true;
 }
 
@@ -278,7 +279,7 @@ bool Transfer(const DownloadOptions& options, DownloadResult& result,
 bool DownloadToFile(const DownloadOptions& options, DownloadResult& result) {
     result = DownloadResult{};
     result.finalUrl = options.url;
-    result.exitCode = 3;
+    result.exitCode = ExitNetworkFailure;
 
     BeginInterruptibleDownload();
     TransferResources resources;

@@ -1,5 +1,11 @@
 #include "update/manifest.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
 #include "common/build_config.h"
 #include "platform/win32.h"
 
@@ -10,7 +16,7 @@ constexpr DWORD ManifestTimeoutMilliseconds = 5000;
 constexpr DWORD ReadPieceBytes = 4096;
 // The idle limits alone let a server that drips its answer hold up the
 // download for hours; the whole fetch gets this long.
-constexpr DWORD ManifestDeadlineMilliseconds = 15000;
+constexpr auto ManifestDeadline = std::chrono::seconds(15);
 constexpr DWORD ManifestRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                        INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI;
 static_assert(ManifestRequestFlags == 0x84200200);
@@ -22,6 +28,61 @@ bool LooksLikeManifest(const std::string& body) {
     const std::size_t last = body.find_last_not_of(std::string(" \0", 2));
     return first != std::string::npos && body[first] == '{' && body[last] == '}';
 }
+
+// Closes the fetch's handles once it has run out of time: a send or read
+// waiting in the client then fails at once, however the server drips.
+class FetchDeadline {
+  public:
+    explicit FetchDeadline(HINTERNET root) : root_(root) {}
+    FetchDeadline(const FetchDeadline&) = delete;
+    FetchDeadline& operator=(const FetchDeadline&) = delete;
+
+    bool Start() {
+        try {
+            watcher_ = std::thread([this] { WaitForTheEnd(); });
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
+    }
+
+    /// Hands the open request over; false when the time has run out already.
+    bool Watch(HINTERNET request) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!expired_) request_ = request;
+        return !expired_;
+    }
+
+    /// Ends the watch; true when the time ran out, and the handles it was
+    /// given are then closed already.
+    bool Finish() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = true;
+        }
+        changed_.notify_all();
+        watcher_.join();
+        return expired_;
+    }
+
+  private:
+    void WaitForTheEnd() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (changed_.wait_for(lock, ManifestDeadline, [this] { return finished_; })) return;
+        expired_ = true;
+        // The request first: a read waiting in it ends only with its own handle.
+        if (request_ != nullptr) InternetCloseHandle(request_);
+        InternetCloseHandle(root_);
+    }
+
+    HINTERNET root_;
+    HINTERNET request_ = nullptr;
+    std::thread watcher_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool finished_ = false;
+    bool expired_ = false;
+};
 
 }  // namespace
 
@@ -55,10 +116,16 @@ bool FetchManifest(const std::string& address, std::string& body) {
         DWORD timeout = ManifestTimeoutMilliseconds;
         if (!InternetSetOptionA(root, option, &timeout, sizeof timeout)) optionsSet = false;
     }
-    HINTERNET request = nullptr;
-    const DWORD opened = GetTickCount();
-    if (optionsSet) {
-        request = InternetOpenUrlA(root, address.c_str(), nullptr, 0, ManifestRequestFlags, 0);
+    FetchDeadline deadline(root);
+    if (!optionsSet || !deadline.Start()) {
+        InternetCloseHandle(root);
+        return false;
+    }
+    HINTERNET request =
+        InternetOpenUrlA(root, address.c_str(), nullptr, 0, ManifestRequestFlags, 0);
+    if (request != nullptr && !deadline.Watch(request)) {
+        InternetCloseHandle(request);
+        request = nullptr;
     }
 
     DWORD status = 0;
@@ -83,9 +150,7 @@ bool FetchManifest(const std::string& address, std::string& body) {
                     break;
                 }
                 body.append(piece, got);
-                // Unsigned subtraction stays right across the tick count's wrap.
-                if (static_cast<std::int64_t>(body.size()) > MaxManifestBytes ||
-                    GetTickCount() - opened >= ManifestDeadlineMilliseconds) {
+                if (static_cast<std::int64_t>(body.size()) > MaxManifestBytes) {
                     body.clear();
                     readError = true;
                     break;
@@ -94,7 +159,9 @@ bool FetchManifest(const std::string& address, std::string& body) {
         }
     }
 
-    // One clean-up, in reverse order of opening.
+    // One clean-up, in reverse order of opening; a deadline that ran out
+    // has closed the root handle already.
+    if (deadline.Finish()) return false;
     if (request != nullptr) InternetCloseHandle(request);
     InternetCloseHandle(root);
 

@@ -2,7 +2,12 @@
 SIGHUP at random moments of a large, slow body, with --force over an older
 target and without a target. The process ends promptly, by the signal, with
 nothing more printed; the folder holds the older target or the whole new
-body, and never a .part- file."""
+body, and never a .part- file.
+
+Under Wine, SIGINT reaches a Windows program as Ctrl+C; SIGTERM and SIGHUP
+end it without any console event, so only SIGINT is sent there, and Wine's
+default handling of Ctrl+C ends the process with exit code 0 instead of
+STATUS_CONTROL_C_EXIT."""
 
 import os
 import random
@@ -19,10 +24,12 @@ BODY_SIZE = 4 << 20
 # 64 pieces of 64 KiB, 30 ms apart: about two seconds of transfer.
 PACE = 0.03
 ROUNDS = 12
+SIGNALS = ((signal.SIGINT,) if harness.UNDER_WINE else
+           (signal.SIGINT, signal.SIGTERM, signal.SIGHUP))
+# Wine takes about two seconds to hand Ctrl+C to the program.
+PROMPT = 5 if harness.UNDER_WINE else 3
 
 
-@unittest.skipIf(harness.UNDER_WINE, "Wine gives a console program no way to send it Ctrl+C "
-                 "or a console close from outside")
 class InterruptionTest(harness.ProgramTestCase):
 
     @classmethod
@@ -40,7 +47,7 @@ class InterruptionTest(harness.ProgramTestCase):
         rng = random.Random(seed)
         target = self.path("ziel.bin")
         for round_number in range(ROUNDS):
-            sent = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)[round_number % 3]
+            sent = SIGNALS[round_number % len(SIGNALS)]
             force = round_number % 2 == 0
             delay = rng.uniform(0.0, 2.5)
             with self.subTest(seed=seed, round=round_number, signal=sent.name, force=force,
@@ -61,8 +68,9 @@ class InterruptionTest(harness.ProgramTestCase):
                 process.send_signal(sent)
                 signalled = time.monotonic()
                 stdout, stderr = process.communicate(timeout=harness.RUN_TIMEOUT)
-                self.assertLess(time.monotonic() - signalled, 3, "ends promptly")
-                self.assertIn(process.returncode, (-sent, 0))
+                self.assertLess(time.monotonic() - signalled, PROMPT, "ends promptly")
+                if not harness.UNDER_WINE:
+                    self.assertIn(process.returncode, (-sent, 0))
                 self.assertEqual((stdout, stderr), (b"", b""))
                 self.assertEqual(os.listdir(self.cwd), ["ziel.bin"] if force or
                                  os.path.exists(target) else [])
@@ -70,7 +78,7 @@ class InterruptionTest(harness.ProgramTestCase):
                     with open(target, "rb") as file:
                         content = file.read()
                     self.assertIn(content, (older, self.body) if force else (self.body,))
-                if process.returncode == 0:
+                if process.returncode == 0 and not harness.UNDER_WINE:
                     with open(target, "rb") as file:
                         self.assertEqual(file.read(), self.body)
 

@@ -260,8 +260,8 @@ class UpdateCheckTest(ProgramTestCase):
                                  state_text(harness.today_text(), harness.today_text(), "2.3.0",
                                             self.default_page))
 
-    @unittest.skipIf(harness.UNDER_WINE, "Wine's client waits for a whole read piece, so a "
-                     "dripped body holds the check until the server ends it")
+    @unittest.skipIf(harness.UNDER_WINE, "Wine's client returns a read only when its piece is "
+                     "full and does not end a waiting read when its handle is closed")
     def test_dripped_manifest_cannot_hold_up_the_download(self):
         # A byte every 4 seconds never meets the idle limits; the check gives
         # up after 15 seconds, silently, and is not repeated today.
