@@ -17,6 +17,9 @@
 //   reaches the request line.
 // - A body that ends before its Content-Length or its last chunk fails the
 //   read with 12030 instead of ending cleanly.
+// - The response head, interim responses included, and the trailers after
+//   the last chunk may each be 64 KiB; past that the send or the read fails
+//   with 12152.
 // - Handles are numbers, not pointers; a handle is used by one thread at a
 //   time. Closing a handle closes its children, as on Windows.
 

@@ -19,8 +19,11 @@ namespace {
 constexpr long ReceiveBufferBytes = 512 * 1024;
 constexpr std::size_t StagingBytes = 2 * ReceiveBufferBytes;
 
-// A response head larger than this is refused as an invalid server response
-// before libcurl's own, larger limits would report it as something else.
+// The response heads of one exchange, interim responses included, and the
+// trailers after the last chunk may each take this much; past it the server's
+// response is invalid. libcurl keeps every header line it hands over until the
+// transfer ends, trailers too, and its own limit of all heads together (300
+// KiB) would report the same fault as a connection reset.
 constexpr std::size_t MaxHeadBytes = 64 * 1024;
 
 // How long one wait for socket activity may last when no idle limit applies.
@@ -207,10 +210,15 @@ bool HttpTransfer::Drive(bool (HttpTransfer::*stop)() const) {
             }
             waitMs = static_cast<int>(std::min<long long>(limitMs - idleMs, PollSliceMs));
         }
-        if (curl_multi_poll(multi_, nullptr, 0, waitMs, nullptr) != CURLM_OK) {
+        int ready = 0;
+        if (curl_multi_poll(multi_, nullptr, 0, waitMs, &ready) != CURLM_OK) {
             error_ = ERROR_INTERNET_INTERNAL_ERROR;
             return false;
         }
+        // A socket that became ready has bytes for libcurl (or took some), so
+        // every receive counts, also a part of a header line that libcurl
+        // hands over only once it is complete.
+        if (ready > 0) ++progress_;
     }
 }
 
@@ -269,6 +277,11 @@ std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
     auto* transfer = static_cast<HttpTransfer*>(self);
     const std::size_t bytes = size * count;
     transfer->progress_ += bytes;
+    transfer->headerBytes_ += bytes;
+    if (transfer->headerBytes_ > MaxHeadBytes) {
+        transfer->ownError_ = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        return 0;
+    }
     // Trailers of a chunked body come this way too; the head is complete.
     if (transfer->headComplete_) return bytes;
 
@@ -277,19 +290,15 @@ std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
     if (line.empty()) {
         if (pending.lines.empty()) return bytes;
         if (pending.statusCode >= 100 && pending.statusCode <= 199) {
-            // An interim response; the final one follows.
+            // An interim response; the final one follows, within the same
+            // bound.
             pending = ResponseHead{};
-            transfer->pendingBytes_ = 0;
             return bytes;
         }
         transfer->head_ = std::move(pending);
         transfer->headComplete_ = true;
+        transfer->headerBytes_ = 0;
         return bytes;
-    }
-    transfer->pendingBytes_ += bytes;
-    if (transfer->pendingBytes_ > MaxHeadBytes) {
-        transfer->ownError_ = ERROR_HTTP_INVALID_SERVER_RESPONSE;
-        return 0;
     }
     if (pending.lines.empty()) pending.statusCode = StatusFromLine(line);
     pending.lines.emplace_back(line);

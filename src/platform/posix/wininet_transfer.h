@@ -88,7 +88,9 @@ class HttpTransfer {
     std::uint64_t progress_ = 0;  // grows with every byte libcurl hands over
 
     ResponseHead pending_;  // the response head being received
-    std::size_t pendingBytes_ = 0;
+    // Bytes of the response heads so far, interim ones included; once the
+    // final head is complete, bytes of the trailers after the last chunk.
+    std::size_t headerBytes_ = 0;
     ResponseHead head_;  // the final response head
     bool headComplete_ = false;
 
