@@ -53,6 +53,9 @@ class Reply:
                   the client goes
     header_line_never_ends  send the status line and then one header line that
                   never ends, until the client goes
+    close_notify  (HTTPS) end TLS with close_notify before the connection closes;
+                  otherwise the connection just closes, as anyone on the path
+                  could close it
     """
     status: int = 200
     reason: str = ""
@@ -70,6 +73,7 @@ class Reply:
     interim: int = 0
     trailers_never_end: bool = False
     header_line_never_ends: bool = False
+    close_notify: bool = False
 
     def body_bytes(self):
         if self.body_size is not None:
@@ -316,6 +320,12 @@ class ScriptedServer(_Listener):
             payload = self._chunked_prefix(body, cut)
         for start in range(0, len(payload), 1 << 20):
             connection.sendall(payload[start:start + (1 << 20)])
+        if reply.close_notify and isinstance(connection, ssl.SSLSocket):
+            try:
+                connection.unwrap()
+            except (OSError, ssl.SSLError):
+                pass
+            return False
         if cut is None:
             return reply.content_length is not None or reply.chunked
         if reply.after_cut == "reset":

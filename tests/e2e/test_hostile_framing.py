@@ -1,7 +1,9 @@
-"""Framing a server can abuse, native build: whatever a server sends
-(endless trailers, a header line that never ends, interim responses by the
-hundred thousand) the program's memory stays bounded and the run ends at once
-with exit code 3, leaving no file."""
+"""Framing a server can abuse, native build: a TLS body that only the
+connection's end delimits is stored only when the server ended TLS with
+close_notify, and whatever a server sends (endless trailers, a header line
+that never ends, interim responses by the hundred thousand) the program's
+memory stays bounded and the run ends at once with exit code 3, leaving no
+file."""
 
 import os
 import subprocess
@@ -17,6 +19,43 @@ READ_FAILED = "Fehler: Fehler beim Lesen der HTTP-Antwort: Windows-Fehler %d"
 SEND_FAILED = "Fehler: HTTP-Anfrage ist fehlgeschlagen: Windows-Fehler %d"
 PEAK_MEMORY_LIMIT = 64 * 1024 * 1024
 RUN_LIMIT_SECONDS = 6
+
+
+@unittest.skipIf(harness.UNDER_WINE, "the native client's own promise")
+class TlsCloseTest(harness.ProgramTestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = server.ScriptedServer(*harness.test_pki()["server"])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.close()
+
+    def test_body_ended_by_close_is_stored_only_after_close_notify(self):
+        body = server.pattern_bytes(100000, 9)
+        cases = [
+            # (path, reply, error or None when stored)
+            ("/notified", Reply(body=body, content_length=None, close_notify=True), None),
+            ("/closed", Reply(body=body, content_length=None), 12030),
+            # Framed bodies are judged by their framing, however TLS ends.
+            ("/length", Reply(body=body), None),
+            ("/chunked", Reply(body=body, chunked=True), None),
+        ]
+        self.env.update(harness.tls_env())
+        for path, reply, error in cases:
+            with self.subTest(path=path):
+                self.server.routes[path] = reply
+                run = self.run_program("--quiet", self.server.url(path), "ziel.bin")
+                if error is None:
+                    self.assertEqual((run.exit_code, run.stderr), (0, b""))
+                    with open(self.path("ziel.bin"), "rb") as file:
+                        self.assertEqual(file.read(), body)
+                    os.remove(self.path("ziel.bin"))
+                else:
+                    self.assertEqual((run.exit_code, run.stdout, run.stderr),
+                                     (3, b"", lines(READ_FAILED % error, "HTTP-Status: 200")))
+                    self.assertEqual(os.listdir(self.cwd), [])
 
 
 @unittest.skipIf(harness.UNDER_WINE, "peak memory is measured for the native build")

@@ -16,7 +16,9 @@
 //   0x80 and "#" percent-escaped, so that no blank or control byte ever
 //   reaches the request line.
 // - A body that ends before its Content-Length or its last chunk fails the
-//   read with 12030 instead of ending cleanly.
+//   read with 12030 instead of ending cleanly; so does an HTTPS body that
+//   only the end of the connection delimits when the server did not end TLS
+//   with close_notify first.
 // - The response head, interim responses included, and the trailers after
 //   the last chunk may each be 64 KiB; past that the send or the read fails
 //   with 12152.

@@ -1,5 +1,7 @@
 #include "platform/posix/wininet_transfer.h"
 
+#include <openssl/ssl.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +55,42 @@ DWORD StatusFromLine(std::string_view line) {
         status = status * 10 + static_cast<DWORD>(line[i] - '0');
     }
     return digits == 3 ? status : 0;
+}
+
+bool EqualsIgnoringCase(std::string_view left, std::string_view right) {
+    if (left.size() != right.size()) return false;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(left[i]) != lower(right[i])) return false;
+    }
+    return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+// Whether libcurl reads the body as chunks: "chunked" is a member of any
+// Transfer-Encoding line.
+bool IsChunked(const ResponseHead& head) {
+    for (std::size_t i = 1; i < head.lines.size(); ++i) {
+        const std::string_view line = head.lines[i];
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos ||
+            !EqualsIgnoringCase(TrimBlanks(line.substr(0, colon)), "Transfer-Encoding")) {
+            continue;
+        }
+        std::string_view members = line.substr(colon + 1);
+        while (!members.empty()) {
+            const std::size_t comma = members.find(',');
+            if (EqualsIgnoringCase(TrimBlanks(members.substr(0, comma)), "chunked")) return true;
+            members =
+                comma == std::string_view::npos ? std::string_view() : members.substr(comma + 1);
+        }
+    }
+    return false;
 }
 
 const char* NonEmptyEnvironment(const char* name) {
@@ -111,6 +149,12 @@ bool HttpTransfer::Configure(const TransferRequest& request) {
     set(CURLOPT_WRITEDATA, this);
     set(CURLOPT_PREREQFUNCTION, &HttpTransfer::OnConnected);
     set(CURLOPT_PREREQDATA, this);
+    if (secure_) {
+        set(CURLOPT_NOPROGRESS, 0L);
+        set(CURLOPT_XFERINFOFUNCTION, &HttpTransfer::OnProgress);
+        set(CURLOPT_XFERINFODATA, this);
+    }
+    bodyless_ = request.method == "HEAD";
     if (request.method == "GET") {
         set(CURLOPT_HTTPGET, 1L);
     } else if (request.method == "HEAD") {
@@ -128,6 +172,7 @@ bool HttpTransfer::Configure(const TransferRequest& request) {
 bool HttpTransfer::Start(const TransferRequest& request, DWORD& error) {
     sendTimeoutMs_ = request.sendTimeoutMs;
     receiveTimeoutMs_ = request.receiveTimeoutMs;
+    secure_ = request.url.compare(0, 8, "https://") == 0;
     stagingCapacity_ = StagingBytes;
     staging_ = std::make_unique<char[]>(stagingCapacity_);
     multi_ = curl_multi_init();
@@ -230,6 +275,9 @@ void HttpTransfer::CollectResult() {
         if (message->data.result != CURLE_OK && error_ == ERROR_SUCCESS) {
             error_ = ErrorFromResult(message->data.result);
         }
+        if (error_ == ERROR_SUCCESS && EndedByUnconfirmedClose()) {
+            error_ = ERROR_INTERNET_CONNECTION_ABORTED;
+        }
     }
 }
 
@@ -245,6 +293,20 @@ DWORD HttpTransfer::IdleLimitMs() {
         }
     }
     return receiveTimeoutMs_;
+}
+
+// A body that only the end of the connection delimits is complete over TLS
+// only when the server said so with close_notify first: a bare TCP close can
+// come from anyone on the path. libcurl (7.88 with OpenSSL 3) takes either
+// for a clean end.
+bool HttpTransfer::EndedByUnconfirmedClose() const {
+    if (!secure_ || bodyless_ || !headComplete_ || closeNotifyReceived_) return false;
+    if (head_.statusCode == 204 || head_.statusCode == 304) return false;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) {
+        return true;
+    }
+    return length < 0 && !IsChunked(head_);
 }
 
 DWORD HttpTransfer::ErrorFromResult(CURLcode result) const {
@@ -341,6 +403,22 @@ std::size_t HttpTransfer::OnBody(char* data, std::size_t size, std::size_t count
         curl_easy_pause(transfer->easy_, CURLPAUSE_RECV);
     }
     return bytes;
+}
+
+// libcurl reports progress after each round of receiving, also right after it
+// has read the end of the connection and before it closes the TLS session;
+// that is the last moment to learn whether close_notify came.
+int HttpTransfer::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* transfer = static_cast<HttpTransfer*>(self);
+    if (!transfer->headComplete_) return 0;
+    curl_tlssessioninfo* session = nullptr;
+    if (curl_easy_getinfo(transfer->easy_, CURLINFO_TLS_SSL_PTR, &session) == CURLE_OK &&
+        session != nullptr && session->backend == CURLSSLBACKEND_OPENSSL &&
+        session->internals != nullptr) {
+        const int shutdown = SSL_get_shutdown(static_cast<SSL*>(session->internals));
+        transfer->closeNotifyReceived_ = (shutdown & SSL_RECEIVED_SHUTDOWN) != 0;
+    }
+    return 0;
 }
 
 int HttpTransfer::OnConnected(void* self, char*, char*, int, int) {

@@ -64,6 +64,7 @@ class HttpTransfer {
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
     static int OnConnected(void* self, char*, char*, int, int);
+    static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
     bool Configure(const TransferRequest& request);
     bool HeadComplete() const { return headComplete_; }
@@ -74,6 +75,7 @@ class HttpTransfer {
     void CollectResult();
     DWORD IdleLimitMs();
     DWORD ErrorFromResult(CURLcode result) const;
+    bool EndedByUnconfirmedClose() const;
 
     CURLM* multi_ = nullptr;
     CURL* easy_ = nullptr;
@@ -81,6 +83,8 @@ class HttpTransfer {
     bool attached_ = false;
     char errorText_[CURL_ERROR_SIZE] = {};
 
+    bool secure_ = false;
+    bool bodyless_ = false;  // HEAD: no body whatever the head says
     DWORD sendTimeoutMs_ = 0;
     DWORD receiveTimeoutMs_ = 0;
     bool connected_ = false;
@@ -93,6 +97,7 @@ class HttpTransfer {
     std::size_t headerBytes_ = 0;
     ResponseHead head_;  // the final response head
     bool headComplete_ = false;
+    bool closeNotifyReceived_ = false;  // the server ended TLS with close_notify
 
     // Body bytes between libcurl and the caller: [stagingBegin_, stagingEnd_).
     std::unique_ptr<char[]> staging_;
