@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "loopback_server.h"
@@ -62,6 +63,14 @@ class Exchange {
     /// Opens and sends; false with `error` when a step fails.
     bool Send(std::uint16_t port, const char* method, const char* target,
               DWORD receiveTimeoutMs = 0) {
+        if (!Open(port, method, target, receiveTimeoutMs)) return false;
+        if (!HttpSendRequestA(request, nullptr, 0, nullptr, 0)) return Failed();
+        return true;
+    }
+
+    /// Opens the three handles and adds the headers, without sending.
+    bool Open(std::uint16_t port, const char* method, const char* target,
+              DWORD receiveTimeoutMs = 0) {
         root = OpenRoot();
         if (root == nullptr) return Failed();
         const DWORD connectTimeoutMs = 5000;
@@ -87,7 +96,6 @@ class Exchange {
                                     HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
             return Failed();
         }
-        if (!HttpSendRequestA(request, nullptr, 0, nullptr, 0)) return Failed();
         return true;
     }
 
@@ -392,6 +400,96 @@ TEST_F(WinInetContract, ClosingRequestWithEndlessBodyReturnsAtOnce) {
     EXPECT_TRUE(server.WaitForClientToLeave(Milliseconds(3000)));
 }
 
+// What the program's interruption handler relies on: closing the request,
+// or a handle it came from, on another thread ends a call that waits for a
+// silent server at once, and the closed handle is unusable afterwards.
+TEST_F(WinInetContract, ClosingFromAnotherThreadEndsWaitingCall) {
+    SKIP_UNDER_WINE(
+        "closing the handle on another thread succeeds at once but leaves the waiting call "
+        "blocked (measured for all three cases: still waiting after 30 seconds)");
+    enum class Waits { Read, Send, OpenUrl };
+    const struct {
+        const char* name;
+        Waits waits;
+        std::vector<ServerStep> script;
+    } cases[] = {
+        {"read, closing the request",
+         Waits::Read,
+         {ServerStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nab"),
+          ServerStep::Stall()}},
+        {"send, closing the connection", Waits::Send, {ServerStep::Stall()}},
+        {"open URL, closing the root", Waits::OpenUrl, {ServerStep::Stall()}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoopbackServer server(c.script);
+        Exchange exchange;
+        HINTERNET waiting = nullptr;  // the handle of the waiting call
+        HINTERNET closing = nullptr;  // the handle the other thread closes
+        switch (c.waits) {
+            case Waits::Read: {
+                ASSERT_TRUE(exchange.Send(server.Port(), "GET", "/", 20000)) << exchange.error;
+                waiting = closing = exchange.request;
+                exchange.request = nullptr;
+                break;
+            }
+            case Waits::Send:
+                ASSERT_TRUE(exchange.Open(server.Port(), "GET", "/", 20000)) << exchange.error;
+                waiting = exchange.request;
+                closing = exchange.connection;
+                exchange.connection = exchange.request = nullptr;
+                break;
+            case Waits::OpenUrl:
+                exchange.root = OpenRoot();
+                ASSERT_NE(exchange.root, nullptr);
+                closing = exchange.root;
+                exchange.root = nullptr;
+                break;
+        }
+        std::chrono::steady_clock::time_point closedAt;
+        std::thread closer([&] {
+            std::this_thread::sleep_for(Milliseconds(200));
+            closedAt = std::chrono::steady_clock::now();
+            EXPECT_TRUE(InternetCloseHandle(closing));
+        });
+        SetLastError(0);
+        BOOL result = TRUE;
+        switch (c.waits) {
+            case Waits::Read: {
+                char piece[4096];
+                DWORD count = 0;
+                do {
+                    result = InternetReadFile(waiting, piece, sizeof piece, &count);
+                } while (result && count > 0);
+                break;
+            }
+            case Waits::Send:
+                result = HttpSendRequestA(waiting, nullptr, 0, nullptr, 0);
+                break;
+            case Waits::OpenUrl: {
+                const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/";
+                waiting =
+                    InternetOpenUrlA(closing, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0);
+                result = waiting != nullptr;
+                break;
+            }
+        }
+        const DWORD error = GetLastError();
+        const auto returnedAt = std::chrono::steady_clock::now();
+        closer.join();
+        EXPECT_FALSE(result);
+        EXPECT_EQ(error, ERROR_INTERNET_OPERATION_CANCELLED);
+        EXPECT_LT(returnedAt - closedAt, Milliseconds(500));
+        if (waiting != nullptr) {
+            char piece[16];
+            DWORD count = 0;
+            SetLastError(0);
+            EXPECT_FALSE(InternetReadFile(waiting, piece, sizeof piece, &count));
+            EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+        }
+    }
+}
+
 TEST_F(WinInetContract, ClosingRootFirstClosesItsConnectionAndRequest) {
     LoopbackServer server({ServerStep::Send(Response("HTTP/1.1 200 OK\r\n", "body"))});
     Exchange exchange;
@@ -558,7 +656,7 @@ TEST_F(WinInetContract, GarbageStatusLineFailsSendAsInvalidResponse) {
 // Trailers after the last chunk have the bound of a response head, through
 // either way of opening a request; within it they are fine.
 TEST_F(WinInetContract, TrailersPastTheHeadBoundFailTheRead) {
-    SKIP_UNDER_WINE("Wine takes trailers of any size");
+    SKIP_UNDER_WINE("a megabyte of trailers is read as a clean end (measured)");
     std::string manyTrailers;
     for (int i = 0; manyTrailers.size() <= 1024 * 1024; ++i) {
         manyTrailers += "X-Trailer-" + std::to_string(i) + ": " + Pattern(40) + "\r\n";

@@ -100,7 +100,9 @@ const char* NonEmptyEnvironment(const char* name) {
 
 }  // namespace
 
-HttpTransfer::HttpTransfer() = default;
+// The multi handle exists from the start, so that Cancel() can wake it from
+// another thread without racing its creation.
+HttpTransfer::HttpTransfer() : multi_(curl_multi_init()) {}
 
 HttpTransfer::~HttpTransfer() {
     // Removing an unfinished transfer closes its connection at once; nothing
@@ -175,7 +177,6 @@ bool HttpTransfer::Start(const TransferRequest& request, DWORD& error) {
     secure_ = request.url.compare(0, 8, "https://") == 0;
     stagingCapacity_ = StagingBytes;
     staging_ = std::make_unique<char[]>(stagingCapacity_);
-    multi_ = curl_multi_init();
     easy_ = curl_easy_init();
     if (multi_ == nullptr || easy_ == nullptr || !Configure(request) ||
         curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
@@ -226,10 +227,19 @@ bool HttpTransfer::Read(char* buffer, std::size_t capacity, std::size_t& count, 
     return true;
 }
 
+void HttpTransfer::Cancel() {
+    cancelled_ = true;
+    curl_multi_wakeup(multi_);
+}
+
 bool HttpTransfer::Drive(bool (HttpTransfer::*stop)() const) {
     Clock::time_point idleSince = Clock::now();
     std::uint64_t seen = progress_;
     for (;;) {
+        if (cancelled_) {
+            error_ = ERROR_INTERNET_OPERATION_CANCELLED;
+            return false;
+        }
         int running = 0;
         if (curl_multi_perform(multi_, &running) != CURLM_OK) {
             error_ = ERROR_INTERNET_INTERNAL_ERROR;
@@ -262,7 +272,8 @@ bool HttpTransfer::Drive(bool (HttpTransfer::*stop)() const) {
         }
         // A socket that became ready has bytes for libcurl (or took some), so
         // every receive counts, also a part of a header line that libcurl
-        // hands over only once it is complete.
+        // hands over only once it is complete. The wake-up of Cancel() is not
+        // counted.
         if (ready > 0) ++progress_;
     }
 }

@@ -8,6 +8,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -36,7 +37,8 @@ struct ResponseHead {
     DWORD statusCode = 0;
 };
 
-/// One request and its response.
+/// One request and its response. Cancel() may be called from any thread;
+/// everything else belongs to the thread that runs the transfer.
 class HttpTransfer {
   public:
     HttpTransfer();
@@ -51,6 +53,10 @@ class HttpTransfer {
     /// Copies up to `capacity` body bytes into `buffer`. Zero bytes with true
     /// means the body is complete; a body cut short fails instead.
     bool Read(char* buffer, std::size_t capacity, std::size_t& count, DWORD& error);
+
+    /// Makes a running or later Start() or Read() fail with 12017 promptly.
+    /// Safe from any thread while the transfer object lives.
+    void Cancel();
 
     /// Whether the final response head has arrived.
     bool HeadReceived() const { return headComplete_; }
@@ -109,6 +115,7 @@ class HttpTransfer {
     bool finished_ = false;
     DWORD error_ = ERROR_SUCCESS;     // sticky once the transfer failed
     DWORD ownError_ = ERROR_SUCCESS;  // a failure a callback detected itself
+    std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace holwerk
