@@ -49,6 +49,14 @@ class Reply:
     head_never_ends  send the status line and one header, then stall
     keep_alive    keep the connection for another request (else "Connection: close")
     pace          pause this many seconds after every 64 KiB of the body
+    interim       send this many "100 Continue" interim responses before the head
+    trailers_never_end  (chunked) after the last chunk, send trailer lines until
+                  the client goes
+    header_line_never_ends  send the status line and then one header line that
+                  never ends, until the client goes
+    close_notify  (HTTPS) end TLS with close_notify before the connection closes;
+                  otherwise the connection just closes, as anyone on the path
+                  could close it
     """
     status: int = 200
     reason: str = ""
@@ -64,6 +72,10 @@ class Reply:
     head_never_ends: bool = False
     keep_alive: bool = False
     pace: float = None
+    interim: int = 0
+    trailers_never_end: bool = False
+    header_line_never_ends: bool = False
+    close_notify: bool = False
 
     def body_bytes(self):
         if self.body_size is not None:
@@ -255,6 +267,12 @@ class ScriptedServer(_Listener):
         """Sends the reply; True when the connection may serve another request."""
         reason = reply.reason or REASONS.get(reply.status, "Status")
         head = "HTTP/1.1 %d %s\r\n" % (reply.status, reason)
+        for start in range(0, reply.interim, 4096):
+            connection.sendall(b"HTTP/1.1 100 Continue\r\n\r\n" * min(4096, reply.interim - start))
+        if reply.header_line_never_ends:
+            connection.sendall(head.encode("latin-1") + b"X-Endless: ")
+            self._repeat(connection, b"e" * 16384)
+            return False
         if reply.head_never_ends:
             connection.sendall(head.encode("latin-1") + b"X-Waiting: yes\r\n")
             self._stall(connection)
@@ -287,6 +305,10 @@ class ScriptedServer(_Listener):
             for start in range(0, len(body), 16384):
                 piece = body[start:start + 16384]
                 payload += b"%x\r\n" % len(piece) + piece + b"\r\n"
+            if reply.trailers_never_end:
+                connection.sendall(payload + b"0\r\n")
+                self._repeat(connection, b"X-Trailer: again\r\n" * 1024)
+                return False
             if reply.cut is None:
                 payload += b"0\r\n\r\n"
         else:
@@ -308,6 +330,12 @@ class ScriptedServer(_Listener):
                 raise
             if reply.pace:
                 time.sleep(reply.pace)
+        if reply.close_notify and isinstance(connection, ssl.SSLSocket):
+            try:
+                connection.unwrap()
+            except (OSError, ssl.SSLError):
+                pass
+            return False
         if cut is None:
             return reply.content_length is not None or reply.chunked
         if reply.after_cut == "reset":
@@ -341,6 +369,14 @@ class ScriptedServer(_Listener):
                     return
             except socket.timeout:
                 continue
+            except (OSError, ssl.SSLError):
+                return
+
+    def _repeat(self, connection, piece):
+        """Sends the piece again and again until the client goes."""
+        while not self.closing.is_set():
+            try:
+                connection.sendall(piece)
             except (OSError, ssl.SSLError):
                 return
 

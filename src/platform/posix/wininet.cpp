@@ -16,9 +16,19 @@
 //   0x80 and "#" percent-escaped, so that no blank or control byte ever
 //   reaches the request line.
 // - A body that ends before its Content-Length or its last chunk fails the
-//   read with 12030 instead of ending cleanly.
-// - Handles are numbers, not pointers; a handle is used by one thread at a
-//   time. Closing a handle closes its children, as on Windows.
+//   read with 12030 instead of ending cleanly; so does an HTTPS body that
+//   only the end of the connection delimits when the server did not end TLS
+//   with close_notify first.
+// - The response head, interim responses included, and the trailers after
+//   the last chunk may each be 64 KiB; past that the send or the read fails
+//   with 12152.
+// - Handles are numbers, not pointers. A handle is used by one thread at a
+//   time, except that InternetCloseHandle may come from any thread at any
+//   moment: closing a request (or a handle it came from) while another
+//   thread waits inside HttpSendRequestA, InternetOpenUrlA or
+//   InternetReadFile on it makes that call fail promptly with 12017, and
+//   every later call on the closed handle fails with ERROR_INVALID_HANDLE.
+//   Closing a handle closes its children, as on Windows.
 
 #include <curl/curl.h>
 
@@ -47,11 +57,15 @@ constexpr DWORD DefaultReceiveTimeoutMs = 30000;
 
 enum class HandleKind { Root, Connection, Request };
 
+// Every call holds a reference to the object it works on (and the object to
+// its parent), so a handle closed meanwhile by another thread is freed only
+// when no call is inside it.
 struct InternetObject {
     HandleKind kind = HandleKind::Root;
     std::uintptr_t id = 0;
-    InternetObject* parent = nullptr;
-    std::vector<std::uintptr_t> children;
+    std::shared_ptr<InternetObject> parent;
+    std::vector<std::uintptr_t> children;  // under the table's mutex
+    bool closed = false;                   // under the table's mutex
 
     // Limits set on this handle; an unset one comes from the parent.
     std::optional<DWORD> connectTimeoutMs;
@@ -65,12 +79,16 @@ struct InternetObject {
     std::string target;      // request, already escaped
     bool secure = false;     // request
     std::vector<std::pair<std::string, std::string>> headers;  // request
-    std::unique_ptr<HttpTransfer> transfer;                    // request, once sent
+    // Request, once sent; set under the table's mutex, so that a close from
+    // another thread finds it to cancel.
+    std::shared_ptr<HttpTransfer> transfer;
 };
+
+using ObjectRef = std::shared_ptr<InternetObject>;
 
 struct HandleTable {
     std::mutex mutex;
-    std::map<std::uintptr_t, std::unique_ptr<InternetObject>> objects;
+    std::map<std::uintptr_t, ObjectRef> objects;
     std::uintptr_t nextId = 0x1000;
 };
 
@@ -79,36 +97,40 @@ HandleTable& Handles() {
     return table;
 }
 
-HINTERNET Register(std::unique_ptr<InternetObject> object, InternetObject* parent) {
+// Null when the parent was closed meanwhile by another thread.
+HINTERNET Register(const ObjectRef& object, const ObjectRef& parent) {
     HandleTable& table = Handles();
     std::lock_guard<std::mutex> lock(table.mutex);
+    if (parent != nullptr && parent->closed) return nullptr;
     object->id = table.nextId++;
     object->parent = parent;
     if (parent != nullptr) parent->children.push_back(object->id);
-    const std::uintptr_t id = object->id;
-    table.objects.emplace(id, std::move(object));
-    return reinterpret_cast<HINTERNET>(id);
+    table.objects.emplace(object->id, object);
+    return reinterpret_cast<HINTERNET>(object->id);
 }
 
-InternetObject* Find(HINTERNET handle) {
+ObjectRef Find(HINTERNET handle) {
     HandleTable& table = Handles();
     std::lock_guard<std::mutex> lock(table.mutex);
     const auto found = table.objects.find(reinterpret_cast<std::uintptr_t>(handle));
-    return found == table.objects.end() ? nullptr : found->second.get();
+    return found == table.objects.end() ? nullptr : found->second;
 }
 
-// Children first, so that no request outlives the handles it came from.
-void CloseLocked(HandleTable& table, std::uintptr_t id) {
+// Children first, so that no request outlives the handles it came from. A
+// transfer in progress is cancelled; the objects go to `closed`, to be let go
+// outside the lock.
+void CloseLocked(HandleTable& table, std::uintptr_t id, std::vector<ObjectRef>& closed) {
     const auto found = table.objects.find(id);
     if (found == table.objects.end()) return;
-    InternetObject* object = found->second.get();
-    const std::vector<std::uintptr_t> children = object->children;
-    for (std::uintptr_t child : children) CloseLocked(table, child);
-    if (object->parent != nullptr) {
-        std::vector<std::uintptr_t>& siblings = object->parent->children;
-        std::erase(siblings, id);
+    const ObjectRef object = found->second;
+    for (std::uintptr_t child : std::vector<std::uintptr_t>(object->children)) {
+        CloseLocked(table, child, closed);
     }
+    if (object->parent != nullptr) std::erase(object->parent->children, id);
+    object->closed = true;
+    if (object->transfer) object->transfer->Cancel();
     table.objects.erase(found);
+    closed.push_back(object);
 }
 
 template <typename T>
@@ -124,7 +146,7 @@ bool EnsureCurlInitialised() {
 
 DWORD EffectiveLimit(const InternetObject* object, std::optional<DWORD> InternetObject::*limit,
                      DWORD fallback) {
-    for (; object != nullptr; object = object->parent) {
+    for (; object != nullptr; object = object->parent.get()) {
         if (object->*limit) return *(object->*limit);
     }
     return fallback;
@@ -254,7 +276,7 @@ std::string BuildUrl(const InternetObject& request) {
 
 bool SendRequest(InternetObject& request, DWORD& error) {
     const InternetObject* root = &request;
-    while (root->parent != nullptr) root = root->parent;
+    while (root->parent != nullptr) root = root->parent.get();
 
     TransferRequest transfer;
     transfer.url = BuildUrl(request);
@@ -277,8 +299,17 @@ bool SendRequest(InternetObject& request, DWORD& error) {
     transfer.receiveTimeoutMs =
         EffectiveLimit(&request, &InternetObject::receiveTimeoutMs, DefaultReceiveTimeoutMs);
 
-    request.transfer = std::make_unique<HttpTransfer>();
-    return request.transfer->Start(transfer, error);
+    const auto started = std::make_shared<HttpTransfer>();
+    {
+        HandleTable& table = Handles();
+        std::lock_guard<std::mutex> lock(table.mutex);
+        if (request.closed) {
+            error = ERROR_INTERNET_OPERATION_CANCELLED;
+            return false;
+        }
+        request.transfer = started;
+    }
+    return started->Start(transfer, error);
 }
 
 // The parts of an absolute http or https URL that a request needs.
@@ -327,8 +358,8 @@ bool SplitUrl(std::string_view url, bool& secure, std::string& host, INTERNET_PO
     return true;
 }
 
-InternetObject* FindRequest(HINTERNET handle, DWORD& error) {
-    InternetObject* object = Find(handle);
+ObjectRef FindRequest(HINTERNET handle, DWORD& error) {
+    ObjectRef object = Find(handle);
     if (object == nullptr) {
         error = ERROR_INVALID_HANDLE;
     } else if (object->kind != HandleKind::Request) {
@@ -393,6 +424,19 @@ bool QueryText(const ResponseHead& head, DWORD level, DWORD occurrence, std::str
 using holwerk::Fail;
 using holwerk::HandleKind;
 using holwerk::InternetObject;
+using holwerk::ObjectRef;
+
+namespace {
+
+// A handle below `parent`; fails with ERROR_INVALID_HANDLE when another
+// thread closed the parent since it was looked up.
+HINTERNET RegisterChild(const ObjectRef& child, const ObjectRef& parent) {
+    HINTERNET handle = holwerk::Register(child, parent);
+    if (handle == nullptr) SetLastError(ERROR_INVALID_HANDLE);
+    return handle;
+}
+
+}  // namespace
 
 HINTERNET InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR, DWORD) {
     if (accessType != INTERNET_OPEN_TYPE_PRECONFIG || (proxy != nullptr && *proxy != '\0')) {
@@ -401,14 +445,14 @@ HINTERNET InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR, DW
     if (!holwerk::EnsureCurlInitialised()) {
         return Fail<HINTERNET>(ERROR_INTERNET_INTERNAL_ERROR, nullptr);
     }
-    auto root = std::make_unique<InternetObject>();
+    const auto root = std::make_shared<InternetObject>();
     root->kind = HandleKind::Root;
     root->agent = agent != nullptr ? agent : "";
-    return holwerk::Register(std::move(root), nullptr);
+    return holwerk::Register(root, nullptr);
 }
 
 BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD bufferBytes) {
-    InternetObject* object = holwerk::Find(handle);
+    const ObjectRef object = holwerk::Find(handle);
     if (object == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
     std::optional<DWORD> InternetObject::*limit = nullptr;
     switch (option) {
@@ -428,13 +472,13 @@ BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buf
     if (bufferBytes < sizeof(DWORD)) return Fail(ERROR_INTERNET_BAD_OPTION_LENGTH, FALSE);
     DWORD value = 0;
     std::memcpy(&value, buffer, sizeof value);
-    object->*limit = value;
+    (*object).*limit = value;
     return TRUE;
 }
 
 HINTERNET InternetConnectA(HINTERNET root, LPCSTR host, INTERNET_PORT port, LPCSTR userName,
                            LPCSTR password, DWORD service, DWORD, DWORD_PTR) {
-    InternetObject* parent = holwerk::Find(root);
+    const ObjectRef parent = holwerk::Find(root);
     if (parent == nullptr) return Fail<HINTERNET>(ERROR_INVALID_HANDLE, nullptr);
     if (parent->kind != HandleKind::Root) {
         return Fail<HINTERNET>(ERROR_INTERNET_INCORRECT_HANDLE_TYPE, nullptr);
@@ -446,16 +490,16 @@ HINTERNET InternetConnectA(HINTERNET root, LPCSTR host, INTERNET_PORT port, LPCS
     if (host == nullptr || !holwerk::IsUsableHost(host)) {
         return Fail<HINTERNET>(ERROR_INVALID_PARAMETER, nullptr);
     }
-    auto connection = std::make_unique<InternetObject>();
+    const auto connection = std::make_shared<InternetObject>();
     connection->kind = HandleKind::Connection;
     connection->host = host;
     connection->port = port;
-    return holwerk::Register(std::move(connection), parent);
+    return RegisterChild(connection, parent);
 }
 
 HINTERNET HttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCSTR target, LPCSTR,
                            LPCSTR referrer, LPCSTR* acceptTypes, DWORD flags, DWORD_PTR) {
-    InternetObject* parent = holwerk::Find(connection);
+    const ObjectRef parent = holwerk::Find(connection);
     if (parent == nullptr) return Fail<HINTERNET>(ERROR_INVALID_HANDLE, nullptr);
     if (parent->kind != HandleKind::Connection) {
         return Fail<HINTERNET>(ERROR_INTERNET_INCORRECT_HANDLE_TYPE, nullptr);
@@ -463,7 +507,7 @@ HINTERNET HttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCSTR target, LPC
     const std::string method = verb != nullptr && *verb != '\0' ? verb : "GET";
     if (!holwerk::IsToken(method)) return Fail<HINTERNET>(ERROR_INVALID_PARAMETER, nullptr);
 
-    auto request = std::make_unique<InternetObject>();
+    const auto request = std::make_shared<InternetObject>();
     request->kind = HandleKind::Request;
     request->host = parent->host;
     request->port = parent->port;
@@ -486,13 +530,13 @@ HINTERNET HttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCSTR target, LPC
             return Fail<HINTERNET>(error, nullptr);
         }
     }
-    return holwerk::Register(std::move(request), parent);
+    return RegisterChild(request, parent);
 }
 
 BOOL HttpAddRequestHeadersA(HINTERNET request, LPCSTR headers, DWORD headersLength,
                             DWORD modifiers) {
     DWORD error = ERROR_SUCCESS;
-    InternetObject* object = holwerk::FindRequest(request, error);
+    const ObjectRef object = holwerk::FindRequest(request, error);
     if (object == nullptr) return Fail(error, FALSE);
     if (object->transfer) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE, FALSE);
     if (headers == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -507,7 +551,7 @@ BOOL HttpAddRequestHeadersA(HINTERNET request, LPCSTR headers, DWORD headersLeng
 BOOL HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headersLength, LPVOID,
                       DWORD bodyLength) {
     DWORD error = ERROR_SUCCESS;
-    InternetObject* object = holwerk::FindRequest(request, error);
+    const ObjectRef object = holwerk::FindRequest(request, error);
     if (object == nullptr) return Fail(error, FALSE);
     if (object->transfer) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE, FALSE);
     if (bodyLength != 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -525,14 +569,14 @@ BOOL HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headersLength, LP
 
 HINTERNET InternetOpenUrlA(HINTERNET root, LPCSTR url, LPCSTR headers, DWORD headersLength,
                            DWORD flags, DWORD_PTR) {
-    InternetObject* parent = holwerk::Find(root);
+    const ObjectRef parent = holwerk::Find(root);
     if (parent == nullptr) return Fail<HINTERNET>(ERROR_INVALID_HANDLE, nullptr);
     if (parent->kind != HandleKind::Root) {
         return Fail<HINTERNET>(ERROR_INTERNET_INCORRECT_HANDLE_TYPE, nullptr);
     }
     if (url == nullptr) return Fail<HINTERNET>(ERROR_INVALID_PARAMETER, nullptr);
 
-    auto request = std::make_unique<InternetObject>();
+    const auto request = std::make_shared<InternetObject>();
     request->kind = HandleKind::Request;
     request->method = "GET";
     std::string target;
@@ -550,8 +594,10 @@ HINTERNET InternetOpenUrlA(HINTERNET root, LPCSTR url, LPCSTR headers, DWORD hea
             return Fail<HINTERNET>(error, nullptr);
         }
     }
-    HINTERNET handle = holwerk::Register(std::move(request), parent);
-    if (!holwerk::SendRequest(*holwerk::Find(handle), error)) {
+    HINTERNET handle = RegisterChild(request, parent);
+    if (handle == nullptr) return nullptr;
+    if (!holwerk::SendRequest(*request, error)) {
+        // Closed already when another thread closed the root meanwhile.
         InternetCloseHandle(handle);
         return Fail<HINTERNET>(error, nullptr);
     }
@@ -561,7 +607,7 @@ HINTERNET InternetOpenUrlA(HINTERNET root, LPCSTR url, LPCSTR headers, DWORD hea
 BOOL HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferBytes,
                     LPDWORD index) {
     DWORD error = ERROR_SUCCESS;
-    InternetObject* object = holwerk::FindRequest(request, error);
+    const ObjectRef object = holwerk::FindRequest(request, error);
     if (object == nullptr) return Fail(error, FALSE);
     // Also after a send that failed: there is no response to ask about.
     if (!object->transfer || !object->transfer->HeadReceived()) {
@@ -607,7 +653,7 @@ BOOL InternetReadFile(HINTERNET request, LPVOID buffer, DWORD bytesToRead, LPDWO
     if (bytesRead == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     *bytesRead = 0;
     DWORD error = ERROR_SUCCESS;
-    InternetObject* object = holwerk::FindRequest(request, error);
+    const ObjectRef object = holwerk::FindRequest(request, error);
     if (object == nullptr) return Fail(error, FALSE);
     if (!object->transfer) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE, FALSE);
     if (buffer == nullptr && bytesToRead > 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -621,11 +667,17 @@ BOOL InternetReadFile(HINTERNET request, LPVOID buffer, DWORD bytesToRead, LPDWO
 
 BOOL InternetCloseHandle(HINTERNET handle) {
     holwerk::HandleTable& table = holwerk::Handles();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    const auto id = reinterpret_cast<std::uintptr_t>(handle);
-    if (table.objects.find(id) == table.objects.end()) {
-        return Fail(ERROR_INVALID_HANDLE, FALSE);
+    std::vector<ObjectRef> closed;
+    {
+        std::lock_guard<std::mutex> lock(table.mutex);
+        const auto id = reinterpret_cast<std::uintptr_t>(handle);
+        if (table.objects.find(id) == table.objects.end()) {
+            return Fail(ERROR_INVALID_HANDLE, FALSE);
+        }
+        holwerk::CloseLocked(table, id, closed);
     }
-    holwerk::CloseLocked(table, id);
+    // A call still inside one of these objects keeps it alive; the last one
+    // out frees it, never while the table is locked.
+    closed.clear();
     return TRUE;
 }

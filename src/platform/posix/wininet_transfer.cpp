@@ -1,5 +1,7 @@
 #include "platform/posix/wininet_transfer.h"
 
+#include <openssl/ssl.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -19,8 +21,11 @@ namespace {
 constexpr long ReceiveBufferBytes = 512 * 1024;
 constexpr std::size_t StagingBytes = 2 * ReceiveBufferBytes;
 
-// A response head larger than this is refused as an invalid server response
-// before libcurl's own, larger limits would report it as something else.
+// The response heads of one exchange, interim responses included, and the
+// trailers after the last chunk may each take this much; past it the server's
+// response is invalid. libcurl keeps every header line it hands over until the
+// transfer ends, trailers too, and its own limit of all heads together (300
+// KiB) would report the same fault as a connection reset.
 constexpr std::size_t MaxHeadBytes = 64 * 1024;
 
 // How long one wait for socket activity may last when no idle limit applies.
@@ -52,6 +57,42 @@ DWORD StatusFromLine(std::string_view line) {
     return digits == 3 ? status : 0;
 }
 
+bool EqualsIgnoringCase(std::string_view left, std::string_view right) {
+    if (left.size() != right.size()) return false;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(left[i]) != lower(right[i])) return false;
+    }
+    return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+// Whether libcurl reads the body as chunks: "chunked" is a member of any
+// Transfer-Encoding line.
+bool IsChunked(const ResponseHead& head) {
+    for (std::size_t i = 1; i < head.lines.size(); ++i) {
+        const std::string_view line = head.lines[i];
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos ||
+            !EqualsIgnoringCase(TrimBlanks(line.substr(0, colon)), "Transfer-Encoding")) {
+            continue;
+        }
+        std::string_view members = line.substr(colon + 1);
+        while (!members.empty()) {
+            const std::size_t comma = members.find(',');
+            if (EqualsIgnoringCase(TrimBlanks(members.substr(0, comma)), "chunked")) return true;
+            members =
+                comma == std::string_view::npos ? std::string_view() : members.substr(comma + 1);
+        }
+    }
+    return false;
+}
+
 const char* NonEmptyEnvironment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? value : nullptr;
@@ -59,7 +100,9 @@ const char* NonEmptyEnvironment(const char* name) {
 
 }  // namespace
 
-HttpTransfer::HttpTransfer() = default;
+// The multi handle exists from the start, so that Cancel() can wake it from
+// another thread without racing its creation.
+HttpTransfer::HttpTransfer() : multi_(curl_multi_init()) {}
 
 HttpTransfer::~HttpTransfer() {
     // Removing an unfinished transfer closes its connection at once; nothing
@@ -108,6 +151,12 @@ bool HttpTransfer::Configure(const TransferRequest& request) {
     set(CURLOPT_WRITEDATA, this);
     set(CURLOPT_PREREQFUNCTION, &HttpTransfer::OnConnected);
     set(CURLOPT_PREREQDATA, this);
+    if (secure_) {
+        set(CURLOPT_NOPROGRESS, 0L);
+        set(CURLOPT_XFERINFOFUNCTION, &HttpTransfer::OnProgress);
+        set(CURLOPT_XFERINFODATA, this);
+    }
+    bodyless_ = request.method == "HEAD";
     if (request.method == "GET") {
         set(CURLOPT_HTTPGET, 1L);
     } else if (request.method == "HEAD") {
@@ -125,9 +174,9 @@ bool HttpTransfer::Configure(const TransferRequest& request) {
 bool HttpTransfer::Start(const TransferRequest& request, DWORD& error) {
     sendTimeoutMs_ = request.sendTimeoutMs;
     receiveTimeoutMs_ = request.receiveTimeoutMs;
+    secure_ = request.url.compare(0, 8, "https://") == 0;
     stagingCapacity_ = StagingBytes;
     staging_ = std::make_unique<char[]>(stagingCapacity_);
-    multi_ = curl_multi_init();
     easy_ = curl_easy_init();
     if (multi_ == nullptr || easy_ == nullptr || !Configure(request) ||
         curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
@@ -178,10 +227,19 @@ bool HttpTransfer::Read(char* buffer, std::size_t capacity, std::size_t& count, 
     return true;
 }
 
+void HttpTransfer::Cancel() {
+    cancelled_ = true;
+    curl_multi_wakeup(multi_);
+}
+
 bool HttpTransfer::Drive(bool (HttpTransfer::*stop)() const) {
     Clock::time_point idleSince = Clock::now();
     std::uint64_t seen = progress_;
     for (;;) {
+        if (cancelled_) {
+            error_ = ERROR_INTERNET_OPERATION_CANCELLED;
+            return false;
+        }
         int running = 0;
         if (curl_multi_perform(multi_, &running) != CURLM_OK) {
             error_ = ERROR_INTERNET_INTERNAL_ERROR;
@@ -207,10 +265,16 @@ bool HttpTransfer::Drive(bool (HttpTransfer::*stop)() const) {
             }
             waitMs = static_cast<int>(std::min<long long>(limitMs - idleMs, PollSliceMs));
         }
-        if (curl_multi_poll(multi_, nullptr, 0, waitMs, nullptr) != CURLM_OK) {
+        int ready = 0;
+        if (curl_multi_poll(multi_, nullptr, 0, waitMs, &ready) != CURLM_OK) {
             error_ = ERROR_INTERNET_INTERNAL_ERROR;
             return false;
         }
+        // A socket that became ready has bytes for libcurl (or took some), so
+        // every receive counts, also a part of a header line that libcurl
+        // hands over only once it is complete. The wake-up of Cancel() is not
+        // counted.
+        if (ready > 0) ++progress_;
     }
 }
 
@@ -221,6 +285,9 @@ void HttpTransfer::CollectResult() {
         finished_ = true;
         if (message->data.result != CURLE_OK && error_ == ERROR_SUCCESS) {
             error_ = ErrorFromResult(message->data.result);
+        }
+        if (error_ == ERROR_SUCCESS && EndedByUnconfirmedClose()) {
+            error_ = ERROR_INTERNET_CONNECTION_ABORTED;
         }
     }
 }
@@ -237,6 +304,20 @@ DWORD HttpTransfer::IdleLimitMs() {
         }
     }
     return receiveTimeoutMs_;
+}
+
+// A body that only the end of the connection delimits is complete over TLS
+// only when the server said so with close_notify first: a bare TCP close can
+// come from anyone on the path. libcurl (7.88 with OpenSSL 3) takes either
+// for a clean end.
+bool HttpTransfer::EndedByUnconfirmedClose() const {
+    if (!secure_ || bodyless_ || !headComplete_ || closeNotifyReceived_) return false;
+    if (head_.statusCode == 204 || head_.statusCode == 304) return false;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) {
+        return true;
+    }
+    return length < 0 && !IsChunked(head_);
 }
 
 DWORD HttpTransfer::ErrorFromResult(CURLcode result) const {
@@ -269,6 +350,11 @@ std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
     auto* transfer = static_cast<HttpTransfer*>(self);
     const std::size_t bytes = size * count;
     transfer->progress_ += bytes;
+    transfer->headerBytes_ += bytes;
+    if (transfer->headerBytes_ > MaxHeadBytes) {
+        transfer->ownError_ = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        return 0;
+    }
     // Trailers of a chunked body come this way too; the head is complete.
     if (transfer->headComplete_) return bytes;
 
@@ -277,19 +363,15 @@ std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
     if (line.empty()) {
         if (pending.lines.empty()) return bytes;
         if (pending.statusCode >= 100 && pending.statusCode <= 199) {
-            // An interim response; the final one follows.
+            // An interim response; the final one follows, within the same
+            // bound.
             pending = ResponseHead{};
-            transfer->pendingBytes_ = 0;
             return bytes;
         }
         transfer->head_ = std::move(pending);
         transfer->headComplete_ = true;
+        transfer->headerBytes_ = 0;
         return bytes;
-    }
-    transfer->pendingBytes_ += bytes;
-    if (transfer->pendingBytes_ > MaxHeadBytes) {
-        transfer->ownError_ = ERROR_HTTP_INVALID_SERVER_RESPONSE;
-        return 0;
     }
     if (pending.lines.empty()) pending.statusCode = StatusFromLine(line);
     pending.lines.emplace_back(line);
@@ -332,6 +414,22 @@ std::size_t HttpTransfer::OnBody(char* data, std::size_t size, std::size_t count
         curl_easy_pause(transfer->easy_, CURLPAUSE_RECV);
     }
     return bytes;
+}
+
+// libcurl reports progress after each round of receiving, also right after it
+// has read the end of the connection and before it closes the TLS session;
+// that is the last moment to learn whether close_notify came.
+int HttpTransfer::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* transfer = static_cast<HttpTransfer*>(self);
+    if (!transfer->headComplete_) return 0;
+    curl_tlssessioninfo* session = nullptr;
+    if (curl_easy_getinfo(transfer->easy_, CURLINFO_TLS_SSL_PTR, &session) == CURLE_OK &&
+        session != nullptr && session->backend == CURLSSLBACKEND_OPENSSL &&
+        session->internals != nullptr) {
+        const int shutdown = SSL_get_shutdown(static_cast<SSL*>(session->internals));
+        transfer->closeNotifyReceived_ = (shutdown & SSL_RECEIVED_SHUTDOWN) != 0;
+    }
+    return 0;
 }
 
 int HttpTransfer::OnConnected(void* self, char*, char*, int, int) {

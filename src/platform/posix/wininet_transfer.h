@@ -8,6 +8,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -36,7 +37,8 @@ struct ResponseHead {
     DWORD statusCode = 0;
 };
 
-/// One request and its response.
+/// One request and its response. Cancel() may be called from any thread;
+/// everything else belongs to the thread that runs the transfer.
 class HttpTransfer {
   public:
     HttpTransfer();
@@ -52,6 +54,10 @@ class HttpTransfer {
     /// means the body is complete; a body cut short fails instead.
     bool Read(char* buffer, std::size_t capacity, std::size_t& count, DWORD& error);
 
+    /// Makes a running or later Start() or Read() fail with 12017 promptly.
+    /// Safe from any thread while the transfer object lives.
+    void Cancel();
+
     /// Whether the final response head has arrived.
     bool HeadReceived() const { return headComplete_; }
 
@@ -64,6 +70,7 @@ class HttpTransfer {
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
     static int OnConnected(void* self, char*, char*, int, int);
+    static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
     bool Configure(const TransferRequest& request);
     bool HeadComplete() const { return headComplete_; }
@@ -74,6 +81,7 @@ class HttpTransfer {
     void CollectResult();
     DWORD IdleLimitMs();
     DWORD ErrorFromResult(CURLcode result) const;
+    bool EndedByUnconfirmedClose() const;
 
     CURLM* multi_ = nullptr;
     CURL* easy_ = nullptr;
@@ -81,6 +89,8 @@ class HttpTransfer {
     bool attached_ = false;
     char errorText_[CURL_ERROR_SIZE] = {};
 
+    bool secure_ = false;
+    bool bodyless_ = false;  // HEAD: no body whatever the head says
     DWORD sendTimeoutMs_ = 0;
     DWORD receiveTimeoutMs_ = 0;
     bool connected_ = false;
@@ -88,9 +98,12 @@ class HttpTransfer {
     std::uint64_t progress_ = 0;  // grows with every byte libcurl hands over
 
     ResponseHead pending_;  // the response head being received
-    std::size_t pendingBytes_ = 0;
+    // Bytes of the response heads so far, interim ones included; once the
+    // final head is complete, bytes of the trailers after the last chunk.
+    std::size_t headerBytes_ = 0;
     ResponseHead head_;  // the final response head
     bool headComplete_ = false;
+    bool closeNotifyReceived_ = false;  // the server ended TLS with close_notify
 
     // Body bytes between libcurl and the caller: [stagingBegin_, stagingEnd_).
     std::unique_ptr<char[]> staging_;
@@ -102,6 +115,7 @@ class HttpTransfer {
     bool finished_ = false;
     DWORD error_ = ERROR_SUCCESS;     // sticky once the transfer failed
     DWORD ownError_ = ERROR_SUCCESS;  // a failure a callback detected itself
+    std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace holwerk
