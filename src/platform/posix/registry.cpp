@@ -22,7 +22,9 @@
 // - Keys are opened and created below HKEY_CURRENT_USER only, and values are
 //   read and set through such an opened key only (ERROR_INVALID_HANDLE
 //   otherwise). RegCreateKeyExW reports no disposition (a pointer for one
-//   fails with ERROR_INVALID_PARAMETER).
+//   fails with ERROR_INVALID_PARAMETER), and RegQueryValueExW reads type and
+//   data together only (a null pointer for either, or for the size, fails
+//   with ERROR_INVALID_PARAMETER).
 // - A key name holds ASCII letters, digits, "-" and "_" only, and no empty
 //   component (a leading backslash, two in a row); anything else is refused
 //   with ERROR_INVALID_PARAMETER. One trailing backslash is ignored.
@@ -405,7 +407,7 @@ LSTATUS RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSA
 
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD dataBytes) {
-    if (reserved != nullptr || (data != nullptr && dataBytes == nullptr)) {
+    if (reserved != nullptr || type == nullptr || data == nullptr || dataBytes == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
     if (!IsOpen(key)) return ERROR_INVALID_HANDLE;
@@ -416,11 +418,9 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
     const std::u16string name = valueName != nullptr ? valueName : u"";
     for (const StoredValue& value : values) {
         if (!SameName(value.name, name)) continue;
-        if (type != nullptr) *type = value.type;
-        if (dataBytes == nullptr) return ERROR_SUCCESS;
+        *type = value.type;
         const DWORD capacity = *dataBytes;
         *dataBytes = static_cast<DWORD>(value.data.size());
-        if (data == nullptr) return ERROR_SUCCESS;
         if (capacity < value.data.size()) return ERROR_MORE_DATA;
         if (!value.data.empty()) std::memcpy(data, value.data.data(), value.data.size());
         return ERROR_SUCCESS;
