@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/ascii.h"
 #include "cli/command_line.h"
 #include "cli/target_url.h"
+#include "common/ascii.h"
 #include "fuzz_check.h"
 
 namespace holwerk {

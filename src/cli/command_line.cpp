@@ -1,7 +1,7 @@
 #include "cli/command_line.h"
 
-#include "cli/ascii.h"
 #include "cli/target_url.h"
+#include "common/ascii.h"
 #include "platform/win32.h"
 #include "storage/text_encoding.h"
 

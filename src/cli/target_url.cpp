@@ -1,6 +1,6 @@
 #include "cli/target_url.h"
 
-#include "cli/ascii.h"
+#include "common/ascii.h"
 
 namespace holwerk {
 

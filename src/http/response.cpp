@@ -1,6 +1,9 @@
 #include "http/response.h"
 
+#include <string>
 #include <string_view>
+
+#include "common/ascii.h"
 
 namespace holwerk {
 
@@ -38,17 +41,7 @@ bool ReadDecimal(std::string_view text, std::uint64_t& value) {
     return true;
 }
 
-bool IsChunked(std::string_view member) {
-    constexpr std::string_view chunked = "chunked";
-    if (member.size() != chunked.size()) return false;
-    for (std::size_t i = 0; i < member.size(); ++i) {
-        const char c = member[i];
-        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != chunked[i]) {
-            return false;
-        }
-    }
-    return true;
-}
+bool IsChunked(std::string_view member) { return ToAsciiLower(std::string(member)) == "chunked"; }
 
 }  // namespace
 

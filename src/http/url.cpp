@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/ascii.h"
 #include "common/windows_error.h"
 #include "platform/win32.h"
 
@@ -18,13 +19,6 @@ constexpr DWORD PathCapacity = 8191;
 constexpr DWORD ExtraCapacity = 8191;
 constexpr DWORD RedirectCapacity = 16383;
 
-std::string LowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 // The first `length` bytes of a component buffer, ending early at a zero byte.
 std::string Component(const std::vector<char>& buffer, DWORD length) {
     std::string text(buffer.data(), length < buffer.size() ? length : buffer.size() - 1);
@@ -32,8 +26,6 @@ std::string Component(const std::vector<char>& buffer, DWORD length) {
     if (zero != std::string::npos) text.erase(zero);
     return text;
 }
-
-bool IsControlOrBlank(unsigned char c) { return c <= 0x20 || c == 0x7F; }
 
 // Percent-escapes blanks and control bytes, and with `nonAscii` also every
 // byte from 0x80.
@@ -56,7 +48,7 @@ std::string EscapeUnsafeBytes(const std::string& text, bool nonAscii) {
 
 std::string SchemeOf(const std::string& url) {
     const std::size_t colon = url.find(':');
-    return colon == std::string::npos ? std::string() : LowerAscii(url.substr(0, colon));
+    return colon == std::string::npos ? std::string() : ToAsciiLower(url.substr(0, colon));
 }
 
 }  // namespace
@@ -84,7 +76,7 @@ bool SplitHttpUrl(const std::string& url, std::string& host, std::string& reques
         errorMessage = "Ungültige URL: " + WindowsErrorText(GetLastError());
         return false;
     }
-    const std::string schemeText = LowerAscii(Component(scheme, parts.dwSchemeLength));
+    const std::string schemeText = ToAsciiLower(Component(scheme, parts.dwSchemeLength));
     const std::string hostText = Component(hostName, parts.dwHostNameLength);
     std::string pathText = Component(path, parts.dwUrlPathLength);
     std::string extraText = Component(extra, parts.dwExtraInfoLength);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "common/ascii.h"
 #include "platform/path_separator.h"
 #include "platform/win32.h"
 #include "storage/text_encoding.h"
@@ -15,12 +16,6 @@ constexpr std::int64_t ValueNameUnits = 128;
 constexpr std::int64_t IdUnits = 64;
 constexpr DWORD ValueBufferBytes = 256;
 constexpr std::size_t IdLength = 36;
-
-void LowerAscii(std::string& text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-}
 
 std::string TrimmedOf(const std::string& text, const char* characters) {
     const std::size_t first = text.find_first_not_of(characters);
@@ -39,16 +34,14 @@ std::string IdFilePath(const std::string& folder) {
 // tabs, line ends and blanks at either end.
 bool ReadIdFile(const std::string& path, std::string& cleaned) {
     const bool read = ReadTextFile(path, cleaned);
-    LowerAscii(cleaned);
-    cleaned = TrimmedOf(cleaned, "\t\n\r ");
+    cleaned = TrimmedOf(ToAsciiLower(cleaned), "\t\n\r ");
     return read;
 }
 
 }  // namespace
 
 bool IsValidInstallationId(const std::string& text) {
-    std::string id = TrimmedOf(text, " ");
-    LowerAscii(id);
+    const std::string id = ToAsciiLower(TrimmedOf(text, " "));
     if (id.size() != IdLength) return false;
     for (std::size_t i = 0; i < IdLength; ++i) {
         const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
@@ -63,8 +56,7 @@ bool NewInstallationId(std::string& id) {
     if (CoCreateGuid(&guid) != S_OK) return false;
     WCHAR text[64] = {};
     if (StringFromGUID2(guid, text, 64) == 0) return false;
-    id = Utf16ToUtf8(text);
-    LowerAscii(id);
+    id = ToAsciiLower(Utf16ToUtf8(text));
     if (id.size() >= 2 && id.front() == '{' && id.back() == '}') id = id.substr(1, id.size() - 2);
     return id.size() == IdLength;
 }
@@ -91,8 +83,7 @@ bool ReadRegistryInstallationId(std::string& id) {
     RegCloseKey(key);
     if (status != ERROR_SUCCESS || type != REG_SZ) return false;
     data[size / sizeof(WCHAR)] = 0;
-    id = Utf16ToUtf8(data);
-    LowerAscii(id);
+    id = ToAsciiLower(Utf16ToUtf8(data));
     // Blanks around a stored ID pass the check but would never match the
     // file and would reach the manifest request; the canonical 36
     // characters are handed back instead.

@@ -49,9 +49,8 @@ struct RegistryValue {
     std::vector<BYTE> data;
 };
 
-// Works on the program's own registry value. Natively each test has a
-// registry of its own (a fresh configuration folder); on Windows the value
-// is deleted before and after each test.
+// Works on the program's own registry value. Natively a fresh configuration
+// folder gives a registry of its own; on Windows the value is deleted.
 class InstallationIdTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -61,28 +60,29 @@ class InstallationIdTest : public ::testing::Test {
         root_ = std::filesystem::temp_directory_path() / ("holwerk-identity-" + unique);
         std::filesystem::create_directories(root_ / "data");
         folder_ = (root_ / "data").string();
-#ifdef _WIN32
-        DeleteRegistryValue();
-#else
-        environment_.Set("XDG_CONFIG_HOME", (root_ / "config").string());
-#endif
+        ForgetRegistryValue();
     }
 
     void TearDown() override {
 #ifdef _WIN32
-        DeleteRegistryValue();
+        ForgetRegistryValue();
 #endif
         std::error_code ignored;
         std::filesystem::remove_all(root_, ignored);
     }
 
-    static void DeleteRegistryValue() {
+    void ForgetRegistryValue() {
+#ifdef _WIN32
         HKEY key = nullptr;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, Wide(InstallationRegistryKey).data(), 0, KEY_SET_VALUE,
                           &key) == ERROR_SUCCESS) {
             RegDeleteValueW(key, Wide(InstallationIdValueName).data());
             RegCloseKey(key);
         }
+#else
+        config_ = root_ / ("config-" + std::to_string(++registries_));
+        environment_.Set("XDG_CONFIG_HOME", config_.string());
+#endif
     }
 
     static void PlantRegistryValue(DWORD type, const std::vector<BYTE>& data,
@@ -131,6 +131,8 @@ class InstallationIdTest : public ::testing::Test {
     std::string folder_;
 #ifndef _WIN32
     ScopedEnvironment environment_;
+    std::filesystem::path config_;
+    int registries_ = 0;
 #endif
 };
 
@@ -223,7 +225,7 @@ TEST_F(InstallationIdTest, ReconcilesRegistryAndFile) {
     };
     for (const Reconciliation& row : rows) {
         SCOPED_TRACE(row.label);
-        DeleteRegistryValue();
+        ForgetRegistryValue();
         std::filesystem::remove(FilePath());
         if (row.registry) PlantRegistryValue(row.registry->type, row.registry->data);
         if (row.file) PlantFile(*row.file);
@@ -305,7 +307,7 @@ TEST_F(InstallationIdTest, UnwritableFileFailsButRegistryIdRestoresItLater) {
 // A registry that cannot be written (its folder is taken by a file) gives
 // no ID when it holds none, so the update check is skipped.
 TEST_F(InstallationIdTest, UnwritableEmptyRegistryGivesNoId) {
-    std::ofstream(root_ / "config") << "a file, not a folder";
+    std::ofstream(config_) << "a file, not a folder";
     PlantFile(IdB + "\r\n");
     std::string id;
     EXPECT_FALSE(GetInstallationId(folder_, id));

@@ -25,6 +25,12 @@ DWORD ProductTicks() { return GetTickCount(); }
 
 }  // namespace
 
+bool FileExists(const std::string& path) {
+    std::vector<WCHAR> wide(PathBufferUnits);
+    if (!Utf8ToUtf16(path, wide.data(), PathBufferUnits)) return false;
+    return GetFileAttributesW(wide.data()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool CreateUniqueFile(const std::string& path, const char* infix, TickSource tickSource,
                       std::string& tempPath, HANDLE& handle, bool& invalidName, DWORD& error) {
     invalidName = false;

@@ -7,6 +7,9 @@
 
 namespace holwerk {
 
+/// True when a file or folder of that name exists and can be queried.
+bool FileExists(const std::string& path);
+
 /// Source of the tick count in temporary names; the program passes GetTickCount.
 using TickSource = DWORD (*)();
 

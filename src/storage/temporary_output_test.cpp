@@ -43,6 +43,20 @@ class TemporaryOutputFile : public ::testing::Test {
     }
 };
 
+// ------------------------------------------------------------ existence
+
+TEST(FileExists, TrueForFilesAndFoldersFalseForWhatCannotBeNamed) {
+    ScratchFolder scratch;
+    WriteWholeFile(scratch.Path("datei"), "");
+    EXPECT_TRUE(FileExists(scratch.Path("datei")));
+    EXPECT_TRUE(FileExists(scratch.path()));
+    EXPECT_FALSE(FileExists(scratch.Path("fehlt")));
+    EXPECT_FALSE(FileExists(scratch.Path("fehlt") + PathSeparator + "datei"));
+    EXPECT_FALSE(FileExists(""));
+    EXPECT_FALSE(FileExists(scratch.path() + "\xFF"));
+    EXPECT_FALSE(FileExists(std::string(32768, 'a')));
+}
+
 // ------------------------------------------------------------ creation
 
 TEST_F(TemporaryOutputFile, FirstNameIsTargetPartProcessTicksAndOne) {

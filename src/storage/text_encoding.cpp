@@ -1,7 +1,6 @@
 #include "storage/text_encoding.h"
 
 #include <climits>
-#include <vector>
 
 namespace holwerk {
 
@@ -34,12 +33,6 @@ bool Utf8ToUtf16(const std::string& text, WCHAR* buffer, std::int64_t capacity) 
     if (last >= 0xD800 && last <= 0xDBFF) return false;
     buffer[written] = 0;
     return true;
-}
-
-bool FileExists(const std::string& path) {
-    std::vector<WCHAR> wide(PathBufferUnits);
-    if (!Utf8ToUtf16(path, wide.data(), PathBufferUnits)) return false;
-    return GetFileAttributesW(wide.data()) != INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace holwerk

@@ -19,7 +19,4 @@ std::string Utf16ToUtf8(const WCHAR* text);
 /// the terminator; false for ill-formed UTF-8 or text that does not fit.
 bool Utf8ToUtf16(const std::string& text, WCHAR* buffer, std::int64_t capacity);
 
-/// True when a file or folder of that name exists and can be queried.
-bool FileExists(const std::string& path);
-
 }  // namespace holwerk

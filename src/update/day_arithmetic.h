@@ -7,11 +7,6 @@
 
 namespace holwerk {
 
-/// Integer value of `text` read leniently: leading blanks skipped, an
-/// optional sign, then digits up to the first other byte; 0 without digits.
-/// Clamped to the 32-bit range.
-std::int64_t LenientInteger(const std::string& text);
-
 /// Days of the Gregorian calendar counted with the year starting in March
 /// (1 March of year 0 is day 1), so differences count leap days exactly.
 std::int64_t DayNumber(std::int64_t year, std::int64_t month, std::int64_t day);
@@ -19,14 +14,8 @@ std::int64_t DayNumber(std::int64_t year, std::int64_t month, std::int64_t day);
 /// "YYYY-MM-DD" of a local time, zero-padded.
 std::string DateText(const SYSTEMTIME& time);
 
-/// Today's local date as "YYYY-MM-DD".
-std::string GetTodayDate();
-
 /// Days from a "YYYY-MM-DD" date to `today`; 0 when the text is not ten
 /// bytes long, negative for a date after today.
 std::int64_t DaysSinceDate(const std::string& date, const SYSTEMTIME& today);
-
-/// Days from a "YYYY-MM-DD" date to today's local date.
-std::int64_t DaysSinceDate(const std::string& date);
 
 }  // namespace holwerk

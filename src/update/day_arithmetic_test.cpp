@@ -17,7 +17,6 @@ TEST(DayArithmeticTest, WritesZeroPaddedDates) {
     EXPECT_EQ(DateText(Day(2026, 3, 7)), "2026-03-07");
     EXPECT_EQ(DateText(Day(2026, 12, 31)), "2026-12-31");
     EXPECT_EQ(DateText(Day(987, 1, 1)), "0987-01-01");
-    EXPECT_EQ(GetTodayDate().size(), 10u);
 }
 
 TEST(DayArithmeticTest, CountsDaysAcrossFebruaryAndYearEnds) {
@@ -49,25 +48,6 @@ TEST(DayArithmeticTest, OddDatesCountAsTheRulesSay) {
     EXPECT_EQ(DaysSinceDate("2026/12/05", today), 1);
     // Ten bytes without digits: year, month and day 0, a very old date.
     EXPECT_GT(DaysSinceDate("abcdefghij", today), 700000);
-}
-
-TEST(DayArithmeticTest, ReadsIntegersLeniently) {
-    const struct {
-        const char* text;
-        std::int64_t value;
-    } cases[] = {
-        {"2026", 2026},
-        {"  12", 12},
-        {"-5", -5},
-        {"+7x", 7},
-        {"x7", 0},
-        {"", 0},
-        {"09", 9},
-        {"3.1", 3},
-        {"99999999999", 2147483647},
-        {"-99999999999", -2147483648LL},
-    };
-    for (const auto& c : cases) EXPECT_EQ(LenientInteger(c.text), c.value) << c.text;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/ascii.h"
 #include "common/build_config.h"
 #include "platform/win32.h"
 
@@ -184,11 +185,7 @@ std::string GetJsonStringValue(const std::string& json, const std::string& key) 
 }
 
 bool IsHttpsUrl(const std::string& address) {
-    std::string scheme = address.substr(0, 8);
-    for (char& c : scheme) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return scheme == "https://";
+    return ToAsciiLower(address.substr(0, 8)) == "https://";
 }
 
 bool IsUsableDownloadPageUrl(const std::string& address) {
@@ -197,7 +194,7 @@ bool IsUsableDownloadPageUrl(const std::string& address) {
     // from the server must reach neither. A URL is ASCII; anything else must
     // come percent-encoded.
     for (unsigned char c : address) {
-        if (c <= 0x20 || c >= 0x7F) return false;
+        if (IsControlOrBlank(c) || c >= 0x80) return false;
     }
     return IsHttpsUrl(address);
 }

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "update/day_arithmetic.h"
+#include "update/lenient_integer.h"
 
 namespace holwerk {
 namespace {

@@ -1,6 +1,8 @@
 // MultiByteToWideChar and WideCharToMultiByte for code page 65001 only.
-// Differences from Windows: no other code page is known (ERROR_INVALID_PARAMETER);
-// without MB_ERR_INVALID_CHARS an ill-formed sequence becomes U+FFFD.
+// Differences from Windows, all failing with ERROR_INVALID_PARAMETER: no
+// other code page is known; MultiByteToWideChar decodes strictly only (flags
+// must be MB_ERR_INVALID_CHARS) and takes a byte count, not -1;
+// WideCharToMultiByte takes no flags and a NUL-terminated text (-1) only.
 
 #include <string>
 
@@ -13,8 +15,7 @@ constexpr char32_t Replacement = 0xFFFD;
 
 // Decodes one UTF-8 sequence strictly: no overlong forms, no encoded
 // surrogates, nothing above U+10FFFF, no truncated sequence. Returns the
-// number of bytes taken, or 0 for an ill-formed sequence (one byte is then
-// skipped by a lenient caller).
+// number of bytes taken, or 0 for an ill-formed sequence.
 std::size_t DecodeUtf8(const unsigned char* text, std::size_t available, char32_t& codePoint) {
     const unsigned char lead = text[0];
     if (lead < 0x80) {
@@ -60,26 +61,20 @@ int Deliver(const std::basic_string<Unit>& converted, Output* target, int capaci
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceBytes, LPWSTR target,
                         int targetUnits) {
-    if (codePage != CP_UTF8 || source == nullptr || sourceBytes == 0 || sourceBytes < -1 ||
-        targetUnits < 0 || (targetUnits > 0 && target == nullptr)) {
+    if (codePage != CP_UTF8 || flags != MB_ERR_INVALID_CHARS || source == nullptr ||
+        sourceBytes < 1 || targetUnits < 0 || (targetUnits > 0 && target == nullptr)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(source);
-    // With -1 the terminator is converted too and counted in the result.
-    const std::size_t length = sourceBytes == -1 ? std::char_traits<char>::length(source) + 1
-                                                 : static_cast<std::size_t>(sourceBytes);
+    const auto length = static_cast<std::size_t>(sourceBytes);
     std::u16string converted;
     for (std::size_t at = 0; at < length;) {
         char32_t codePoint = 0;
-        std::size_t taken = DecodeUtf8(bytes + at, length - at, codePoint);
+        const std::size_t taken = DecodeUtf8(bytes + at, length - at, codePoint);
         if (taken == 0) {
-            if (flags & MB_ERR_INVALID_CHARS) {
-                SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-                return 0;
-            }
-            codePoint = Replacement;
-            taken = 1;
+            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+            return 0;
         }
         at += taken;
         if (codePoint >= 0x10000) {
@@ -93,19 +88,18 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceByt
     return Deliver(converted, target, targetUnits);
 }
 
-int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR source, int sourceUnits,
-                        LPSTR target, int targetBytes, LPCSTR defaultChar, BOOL* usedDefaultChar) {
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceUnits, LPSTR target,
+                        int targetBytes, LPCSTR defaultChar, BOOL* usedDefaultChar) {
     // Windows refuses a default character for UTF-8 as well.
-    if (codePage != CP_UTF8 || source == nullptr || sourceUnits == 0 || sourceUnits < -1 ||
+    if (codePage != CP_UTF8 || flags != 0 || source == nullptr || sourceUnits != -1 ||
         targetBytes < 0 || (targetBytes > 0 && target == nullptr) || defaultChar != nullptr ||
         usedDefaultChar != nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    const std::size_t length = sourceUnits == -1 ? std::char_traits<char16_t>::length(source) + 1
-                                                 : static_cast<std::size_t>(sourceUnits);
+    // The terminator is converted too and counted in the result.
     std::string converted;
-    EncodeUtf8(source, length, false, converted);
+    EncodeUtf8(source, std::char_traits<char16_t>::length(source) + 1, false, converted);
     return Deliver(converted, target, targetBytes);
 }
 

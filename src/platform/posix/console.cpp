@@ -2,11 +2,11 @@
 // standard descriptors. Where they differ from Windows:
 // - The command line is the argument vector the entry point handed over with
 //   PosixSetProcessArguments; there is no single text to split. GetCommandLineW
-//   gives the arguments joined by blanks (for display only), and
-//   CommandLineToArgvW ignores the text it is given and returns those arguments,
-//   split by the shell that started the process. Each one is converted
-//   strictly: an argument that is not valid UTF-8 comes back empty, so the
-//   program refuses it instead of acting on a name the user never typed.
+//   gives an empty text, and CommandLineToArgvW ignores the text it is given
+//   and returns those arguments, split by the shell that started the process.
+//   Each one is converted strictly: an argument that is not valid UTF-8 comes
+//   back empty, so the program refuses it instead of acting on a name the
+//   user never typed.
 //   Without PosixSetProcessArguments the command line cannot be read (null,
 //   count 0).
 // - SetConsoleOutputCP succeeds and does nothing: the terminal takes the
@@ -43,7 +43,6 @@
 namespace {
 
 std::vector<std::string> processArguments;
-std::u16string joinedCommandLine;
 bool standardOutputClosed = false;
 bool standardErrorClosed = false;
 
@@ -129,11 +128,8 @@ void PosixSetProcessArguments(int argc, char** argv) {
     standardOutputClosed = ParkIfClosed(1);
     standardErrorClosed = ParkIfClosed(2);
     processArguments.clear();
-    joinedCommandLine.clear();
     for (int i = 0; i < argc && argv != nullptr && argv[i] != nullptr; ++i) {
         processArguments.emplace_back(argv[i]);
-        if (i > 0) joinedCommandLine.push_back(u' ');
-        joinedCommandLine += ConvertArgument(argv[i]);
     }
 }
 
@@ -172,7 +168,10 @@ HANDLE GetStdHandle(DWORD which) {
     return INVALID_HANDLE_VALUE;
 }
 
-LPWSTR GetCommandLineW() { return joinedCommandLine.data(); }
+LPWSTR GetCommandLineW() {
+    static WCHAR empty[1] = {0};
+    return empty;
+}
 
 LPWSTR* CommandLineToArgvW(LPCWSTR, int* count) {
     if (count == nullptr) {

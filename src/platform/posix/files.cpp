@@ -13,9 +13,8 @@
 //   way to it ERROR_PATH_NOT_FOUND, as on Windows; the layer tells the two
 //   apart by looking at the parent folder after the call has failed.
 // - ReadFile keeps reading until the count or the end of the file.
-// - GetFileSize without a high part fails (INVALID_FILE_SIZE,
-//   ERROR_FILE_TOO_LARGE) for a file of 4 GiB or more, where Windows hands
-//   back the low 32 bits.
+// - GetFileSize needs the high part (ERROR_INVALID_PARAMETER without it):
+//   alone, the low 32 bits would pass a file of 4 GiB as a small one.
 // - MoveFileExW with MOVEFILE_REPLACE_EXISTING replaces a file whose write
 //   permission is off (Windows refuses a read-only target) and may replace an
 //   empty folder with a folder. Without it the target is refused atomically
@@ -25,11 +24,10 @@
 //   sync folders is passed over; a sync that fails fails the call, although
 //   the file has been renamed by then.
 // - Opening a FIFO for reading does not wait for a writer.
-// - GetFileAttributesW knows folders, read-only files (no owner write
-//   permission) and everything else as FILE_ATTRIBUTE_NORMAL. Like Windows it
-//   reports a final symbolic link itself, not what it points to, so a link
-//   that leads nowhere is still an entry; a link is FILE_ATTRIBUTE_NORMAL
-//   where Windows adds FILE_ATTRIBUTE_REPARSE_POINT.
+// - GetFileAttributesW tells only whether an entry exists: every entry is
+//   FILE_ATTRIBUTE_NORMAL, folders and read-only files included. Like
+//   Windows it looks at a final symbolic link itself, not at what it points
+//   to, so a link that leads nowhere is still an entry.
 // - GetTickCount is CLOCK_MONOTONIC, which stops while the machine sleeps.
 
 #include <fcntl.h>
@@ -214,6 +212,10 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPE
 }
 
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
+    if (sizeHigh == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_FILE_SIZE;
+    }
     const int descriptor = OpenDescriptor(file);
     if (descriptor < 0) return INVALID_FILE_SIZE;
     struct stat status;
@@ -222,11 +224,7 @@ DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
         return INVALID_FILE_SIZE;
     }
     const auto size = static_cast<std::uint64_t>(status.st_size);
-    if (sizeHigh == nullptr && size > 0xFFFFFFFFu) {
-        SetLastError(ERROR_FILE_TOO_LARGE);
-        return INVALID_FILE_SIZE;
-    }
-    if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(size >> 32);
+    *sizeHigh = static_cast<DWORD>(size >> 32);
     // A size whose low part looks like the failure value is told apart by the
     // last error, as on Windows.
     if (static_cast<DWORD>(size) == INVALID_FILE_SIZE) SetLastError(ERROR_SUCCESS);
@@ -321,8 +319,6 @@ DWORD GetFileAttributesW(LPCWSTR path) {
         FailForPath(errno, name);
         return INVALID_FILE_ATTRIBUTES;
     }
-    if (S_ISDIR(status.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-    if ((status.st_mode & S_IWUSR) == 0) return FILE_ATTRIBUTE_READONLY;
     return FILE_ATTRIBUTE_NORMAL;
 }
 

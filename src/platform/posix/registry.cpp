@@ -2,7 +2,7 @@
 //
 // The store lives in "win32-registry/HKEY_CURRENT_USER" below
 // $XDG_CONFIG_HOME (else $HOME/.config). Every key is a folder (mode 0700)
-// whose name encodes the key's name, so keys nest as folders do; a key's
+// named after the key in lower case, so keys nest as folders do; a key's
 // values are one file ".values" in its folder. Each value keeps its type and
 // its bytes exactly. A change rewrites that file through a temporary file,
 // fsync and rename, under an flock on the key's folder, so a reader sees
@@ -19,10 +19,17 @@
 // reads as a key without values, which the next change replaces whole.
 //
 // Differences from Windows:
+// - Keys are opened and created below HKEY_CURRENT_USER only, and values are
+//   read and set through such an opened key only (ERROR_INVALID_HANDLE
+//   otherwise). RegCreateKeyExW reports no disposition (a pointer for one
+//   fails with ERROR_INVALID_PARAMETER), and RegQueryValueExW reads type and
+//   data together only (a null pointer for either, or for the size, fails
+//   with ERROR_INVALID_PARAMETER).
+// - A key name holds ASCII letters, digits, "-" and "_" only, and no empty
+//   component (a leading backslash, two in a row); anything else is refused
+//   with ERROR_INVALID_PARAMETER. One trailing backslash is ignored.
 // - Letter case is ignored in key and value names for ASCII letters only;
-//   other letters compare exactly.
-// - Empty components in a key path (a leading backslash, two in a row) are
-//   refused with ERROR_INVALID_PARAMETER; one trailing backslash is ignored.
+//   other letters in value names compare exactly.
 // - Access is checked for KEY_QUERY_VALUE and KEY_SET_VALUE only; there are
 //   no security descriptors, volatile keys or key classes.
 // - RegSetValueExW stores exactly the bytes it is given. Windows adds a
@@ -74,8 +81,6 @@ constexpr int MaxTemporaryAttempts = 20;
 std::mutex openKeysLock;
 std::unordered_set<HKEY> openKeys;
 
-bool IsPredefined(HKEY key) { return key == HKEY_CURRENT_USER; }
-
 bool IsOpen(HKEY key) {
     std::lock_guard<std::mutex> guard(openKeysLock);
     return openKeys.count(key) != 0;
@@ -91,47 +96,16 @@ std::string StoreFolder() {
     return "";
 }
 
-// Folder of a predefined or opened key; "" for a handle that is neither.
-bool FolderOfKey(HKEY key, std::string& folder) {
-    if (IsPredefined(key)) {
-        folder = StoreFolder();
-        return !folder.empty();
-    }
-    if (!IsOpen(key)) return false;
-    folder = key->folder;
-    return true;
-}
-
 char16_t FoldCase(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? unit + 32 : unit; }
 
 const char HexDigits[] = "0123456789abcdef";
 
-// One component of a key path as a folder name: lower-case ASCII letters,
-// digits, "-" and "_" stand for themselves, every other ASCII unit becomes
-// "%xx" and every other unit "~xxxx". No name can begin with "." then, so
-// the values file never meets a subkey's folder.
-std::string EncodeComponent(const std::u16string& component) {
-    std::string name;
-    for (char16_t unit : component) {
-        unit = FoldCase(unit);
-        if ((unit >= u'a' && unit <= u'z') || (unit >= u'0' && unit <= u'9') || unit == u'-' ||
-            unit == u'_') {
-            name += static_cast<char>(unit);
-        } else if (unit < 0x80) {
-            name += '%';
-            name += HexDigits[unit >> 4];
-            name += HexDigits[unit & 0xF];
-        } else {
-            name += '~';
-            for (int shift = 12; shift >= 0; shift -= 4) name += HexDigits[(unit >> shift) & 0xF];
-        }
-    }
-    return name;
-}
-
-// Splits a subkey path at its backslashes into encoded folder names.
-LSTATUS SplitKeyPath(LPCWSTR subKey, std::vector<std::string>& names) {
-    names.clear();
+// The folder of a subkey of HKEY_CURRENT_USER, whose folder is `store`:
+// each component of the path becomes a folder named after it in lower case.
+// Only letters, digits, "-" and "_" are taken, so no name can begin with "."
+// or leave the store, and the values file never meets a subkey's folder.
+LSTATUS FolderOfSubKey(const std::string& store, LPCWSTR subKey, std::string& folder) {
+    folder = store;
     if (subKey == nullptr) return ERROR_SUCCESS;
     std::u16string path(subKey);
     if (!path.empty() && path.back() == u'\\') path.pop_back();
@@ -141,7 +115,15 @@ LSTATUS SplitKeyPath(LPCWSTR subKey, std::vector<std::string>& names) {
         const std::size_t end = path.find(u'\\', start);
         const std::u16string component = path.substr(start, end - start);
         if (component.empty() || component.size() > 255) return ERROR_INVALID_PARAMETER;
-        names.push_back(EncodeComponent(component));
+        folder += '/';
+        for (char16_t unit : component) {
+            unit = FoldCase(unit);
+            if (!((unit >= u'a' && unit <= u'z') || (unit >= u'0' && unit <= u'9') ||
+                  unit == u'-' || unit == u'_')) {
+                return ERROR_INVALID_PARAMETER;
+            }
+            folder += static_cast<char>(unit);
+        }
         if (end == std::u16string::npos) return ERROR_SUCCESS;
         start = end + 1;
     }
@@ -175,10 +157,6 @@ HKEY NewHandle(const std::string& folder, REGSAM access) {
     openKeys.insert(key);
     return key;
 }
-
-bool CanQuery(HKEY key) { return IsPredefined(key) || (key->access & KEY_QUERY_VALUE) != 0; }
-
-bool CanSet(HKEY key) { return IsPredefined(key) || (key->access & KEY_SET_VALUE) != 0; }
 
 // ------------------------------------------------------------ value files
 //
@@ -399,64 +377,50 @@ LSTATUS ChangeValues(const std::string& folder, Change change) {
 LSTATUS RegOpenKeyExW(HKEY parent, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result) {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
+    if (parent != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
+    const std::string store = StoreFolder();
     std::string folder;
-    if (!FolderOfKey(parent, folder)) {
-        return IsPredefined(parent) ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
-    }
-    std::vector<std::string> names;
-    const LSTATUS split = SplitKeyPath(subKey, names);
-    if (split != ERROR_SUCCESS) return split;
-    for (const std::string& name : names) folder += "/" + name;
-    if (!IsFolder(folder)) return ERROR_FILE_NOT_FOUND;
+    const LSTATUS named = FolderOfSubKey(store, subKey, folder);
+    if (named != ERROR_SUCCESS) return named;
+    if (store.empty() || !IsFolder(folder)) return ERROR_FILE_NOT_FOUND;
     *result = NewHandle(folder, access);
     return ERROR_SUCCESS;
 }
 
 LSTATUS RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM access,
                         LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
-    if (result == nullptr) return ERROR_INVALID_PARAMETER;
+    if (result == nullptr || disposition != nullptr) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
+    if (parent != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
+    const std::string store = StoreFolder();
     std::string folder;
-    if (!FolderOfKey(parent, folder)) {
-        return IsPredefined(parent) ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_HANDLE;
-    }
-    std::vector<std::string> names;
-    const LSTATUS split = SplitKeyPath(subKey, names);
-    if (split != ERROR_SUCCESS) return split;
-    for (const std::string& name : names) folder += "/" + name;
-    const bool existed = IsFolder(folder);
+    const LSTATUS named = FolderOfSubKey(store, subKey, folder);
+    if (named != ERROR_SUCCESS) return named;
+    if (store.empty()) return ERROR_PATH_NOT_FOUND;
     int error = 0;
     // On Windows HKEY_CURRENT_USER always exists; here its folder is made
     // on first use, together with any missing parent keys.
-    if (!existed && !MakeFolders(folder, error)) return Win32ErrorFromErrno(error);
-    if (disposition != nullptr) {
-        *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    }
+    if (!IsFolder(folder) && !MakeFolders(folder, error)) return Win32ErrorFromErrno(error);
     *result = NewHandle(folder, access);
     return ERROR_SUCCESS;
 }
 
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD dataBytes) {
-    if (reserved != nullptr || (data != nullptr && dataBytes == nullptr)) {
+    if (reserved != nullptr || type == nullptr || data == nullptr || dataBytes == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    std::string folder;
-    if (!FolderOfKey(key, folder)) {
-        return IsPredefined(key) ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
-    }
-    if (!CanQuery(key)) return ERROR_ACCESS_DENIED;
+    if (!IsOpen(key)) return ERROR_INVALID_HANDLE;
+    if ((key->access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
     std::vector<StoredValue> values;
-    const LSTATUS status = ReadValues(folder, values);
+    const LSTATUS status = ReadValues(key->folder, values);
     if (status != ERROR_SUCCESS) return status;
     const std::u16string name = valueName != nullptr ? valueName : u"";
     for (const StoredValue& value : values) {
         if (!SameName(value.name, name)) continue;
-        if (type != nullptr) *type = value.type;
-        if (dataBytes == nullptr) return ERROR_SUCCESS;
+        *type = value.type;
         const DWORD capacity = *dataBytes;
         *dataBytes = static_cast<DWORD>(value.data.size());
-        if (data == nullptr) return ERROR_SUCCESS;
         if (capacity < value.data.size()) return ERROR_MORE_DATA;
         if (!value.data.empty()) std::memcpy(data, value.data.data(), value.data.size());
         return ERROR_SUCCESS;
@@ -467,21 +431,14 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
 LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data,
                        DWORD dataBytes) {
     if (data == nullptr && dataBytes != 0) return ERROR_INVALID_PARAMETER;
-    std::string folder;
-    if (!FolderOfKey(key, folder)) {
-        return IsPredefined(key) ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_HANDLE;
-    }
-    if (!CanSet(key)) return ERROR_ACCESS_DENIED;
-    if (IsPredefined(key)) {
-        int error = 0;
-        if (!IsFolder(folder) && !MakeFolders(folder, error)) return Win32ErrorFromErrno(error);
-    }
+    if (!IsOpen(key)) return ERROR_INVALID_HANDLE;
+    if ((key->access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
     StoredValue stored;
     stored.type = type;
     stored.name = valueName != nullptr ? valueName : u"";
     if (stored.name.size() > 16383) return ERROR_INVALID_PARAMETER;
     if (dataBytes != 0) stored.data.assign(reinterpret_cast<const char*>(data), dataBytes);
-    return ChangeValues(folder, [&stored](std::vector<StoredValue>& values) -> LSTATUS {
+    return ChangeValues(key->folder, [&stored](std::vector<StoredValue>& values) -> LSTATUS {
         for (StoredValue& value : values) {
             if (SameName(value.name, stored.name)) {
                 // Windows keeps the letter case the value was created with.
@@ -495,26 +452,7 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYT
     });
 }
 
-LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
-    std::string folder;
-    if (!FolderOfKey(key, folder)) {
-        return IsPredefined(key) ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
-    }
-    if (!CanSet(key)) return ERROR_ACCESS_DENIED;
-    const std::u16string name = valueName != nullptr ? valueName : u"";
-    return ChangeValues(folder, [&name](std::vector<StoredValue>& values) -> LSTATUS {
-        for (auto value = values.begin(); value != values.end(); ++value) {
-            if (SameName(value->name, name)) {
-                values.erase(value);
-                return ERROR_SUCCESS;
-            }
-        }
-        return ERROR_FILE_NOT_FOUND;
-    });
-}
-
 LSTATUS RegCloseKey(HKEY key) {
-    if (IsPredefined(key)) return ERROR_SUCCESS;
     {
         std::lock_guard<std::mutex> guard(openKeysLock);
         if (openKeys.erase(key) == 0) return ERROR_INVALID_HANDLE;

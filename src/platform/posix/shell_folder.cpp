@@ -2,11 +2,12 @@
 //
 // Where it differs from Windows:
 // - CSIDL_LOCAL_APPDATA is $XDG_DATA_HOME when that is set to an absolute
-//   path, else $HOME/.local/share; any other folder, a missing or relative
-//   HOME, or text that is not valid UTF-8 fails with E_FAIL.
+//   path, else $HOME/.local/share; any other folder (CSIDL_FLAG_* bits
+//   included), a missing or relative HOME, or text that is not valid UTF-8
+//   fails with E_FAIL.
 // - On Windows that folder always exists. Here it is created (mode 0700 for
-//   every missing level, as the XDG rules ask) when it is missing, whether or
-//   not CSIDL_FLAG_CREATE is given; an entry that is not a folder fails.
+//   every missing level, as the XDG rules ask) when it is missing; an entry
+//   that is not a folder fails.
 // - The result has no trailing slash; one that does not fit into MAX_PATH
 //   units fails with E_FAIL.
 
@@ -19,8 +20,6 @@
 #include "platform/posix/win32_api.h"
 
 namespace {
-
-constexpr int CsidlFlagMask = 0xFF00;
 
 std::string DataHome() {
     const char* dataHome = std::getenv("XDG_DATA_HOME");
@@ -45,7 +44,7 @@ bool MakeFolders(const std::string& path) {
 
 HRESULT SHGetFolderPathW(HWND /*owner*/, int folder, HANDLE /*token*/, DWORD /*flags*/,
                          LPWSTR path) {
-    if ((folder & ~CsidlFlagMask) != CSIDL_LOCAL_APPDATA || path == nullptr) return E_FAIL;
+    if (folder != CSIDL_LOCAL_APPDATA || path == nullptr) return E_FAIL;
     std::string base = DataHome();
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     if (base.empty() || !MakeFolders(base)) return E_FAIL;

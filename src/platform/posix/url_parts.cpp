@@ -7,9 +7,11 @@
 // - Cracking: a port that is not all digits or above 65535 fails with
 //   ERROR_INTERNET_INVALID_URL (Windows reads what it can and truncates to
 //   16 bits, so 99999 would connect to 34463). The extra part always begins
-//   at the first "?" or "#", whichever comes first; nScheme knows http,
-//   https, ftp and file, every other scheme is INTERNET_SCHEME_UNKNOWN. A
-//   failure leaves every component and length untouched.
+//   at the first "?" or "#", whichever comes first. Every component needs a
+//   buffer of its own: a null pointer (Windows then leaves the component out
+//   or points into the URL) fails with ERROR_INVALID_PARAMETER. There is no
+//   nScheme, and a default port is known for http and https only. A failure
+//   leaves every component and length untouched.
 // - Combining follows RFC 3986 strictly (a query-only reference keeps the
 //   base path; an empty reference yields the base without its fragment) and
 //   escapes the whole result, query and fragment included: control bytes,
@@ -184,25 +186,11 @@ std::string EscapeUnsafeBytes(const std::string& url) {
     return PercentEscape(url, IsUnsafeUrlByte);
 }
 
-INTERNET_SCHEME SchemeNumber(const std::string& lowerScheme) {
-    if (lowerScheme == "http") return INTERNET_SCHEME_HTTP;
-    if (lowerScheme == "https") return INTERNET_SCHEME_HTTPS;
-    if (lowerScheme == "ftp") return INTERNET_SCHEME_FTP;
-    if (lowerScheme == "file") return INTERNET_SCHEME_FILE;
-    return INTERNET_SCHEME_UNKNOWN;
-}
-
-INTERNET_PORT DefaultPort(INTERNET_SCHEME scheme) {
-    switch (scheme) {
-        case INTERNET_SCHEME_HTTP:
-            return INTERNET_DEFAULT_HTTP_PORT;
-        case INTERNET_SCHEME_HTTPS:
-            return INTERNET_DEFAULT_HTTPS_PORT;
-        case INTERNET_SCHEME_FTP:
-            return 21;
-        default:
-            return INTERNET_INVALID_PORT_NUMBER;
-    }
+INTERNET_PORT DefaultPort(std::string_view scheme) {
+    const std::string lower = LowerAscii(scheme);
+    if (lower == "http") return INTERNET_DEFAULT_HTTP_PORT;
+    if (lower == "https") return INTERNET_DEFAULT_HTTPS_PORT;
+    return INTERNET_INVALID_PORT_NUMBER;
 }
 
 // One component to hand back: where the caller wants it and what it is.
@@ -213,19 +201,10 @@ struct ComponentTarget {
 };
 
 bool Fits(const ComponentTarget& target) {
-    if (*target.text == nullptr) return true;
     return static_cast<std::size_t>(*target.length) >= target.value.size() + 1;
 }
 
-void Store(const ComponentTarget& target, const char* url) {
-    if (*target.text == nullptr) {
-        // A null pointer with a non-zero length asks for a pointer into the
-        // URL itself; both zero means the component is not wanted.
-        if (*target.length == 0) return;
-        *target.text = const_cast<LPSTR>(target.value.empty() ? url : target.value.data());
-        *target.length = static_cast<DWORD>(target.value.size());
-        return;
-    }
+void Store(const ComponentTarget& target) {
     // An absent component is an empty view without any data pointer.
     if (!target.value.empty()) std::memcpy(*target.text, target.value.data(), target.value.size());
     (*target.text)[target.value.size()] = '\0';
@@ -257,7 +236,6 @@ BOOL InternetCrackUrlA(LPCSTR url, DWORD urlLength, DWORD flags, URL_COMPONENTSA
         rest = rest.substr(0, extraStart);
     }
 
-    const INTERNET_SCHEME schemeNumber = SchemeNumber(LowerAscii(scheme));
     std::string_view userName, password, host, path = rest;
     INTERNET_PORT port = INTERNET_INVALID_PORT_NUMBER;
     if (rest.substr(0, 2) == "//") {
@@ -278,7 +256,7 @@ BOOL InternetCrackUrlA(LPCSTR url, DWORD urlLength, DWORD flags, URL_COMPONENTSA
         const std::size_t colon =
             authority.find(':', bracket == std::string_view::npos ? 0 : bracket);
         host = authority.substr(0, colon);
-        port = DefaultPort(schemeNumber);
+        port = DefaultPort(scheme);
         if (colon != std::string_view::npos) {
             const std::string_view digits = authority.substr(colon + 1);
             std::uint32_t value = 0;
@@ -303,13 +281,16 @@ BOOL InternetCrackUrlA(LPCSTR url, DWORD urlLength, DWORD flags, URL_COMPONENTSA
     };
     // Every buffer is checked before any is written, so a failure changes nothing.
     for (const ComponentTarget& target : targets) {
+        if (*target.text == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
         if (!Fits(target)) {
             SetLastError(ERROR_INSUFFICIENT_BUFFER);
             return FALSE;
         }
     }
-    for (const ComponentTarget& target : targets) Store(target, url);
-    components->nScheme = schemeNumber;
+    for (const ComponentTarget& target : targets) Store(target);
     components->nPort = port;
     return TRUE;
 }

@@ -48,24 +48,19 @@ using LPOVERLAPPED = OVERLAPPED*;
 
 // ------------------------------------------------------------------ errors
 constexpr DWORD ERROR_SUCCESS = 0;
-constexpr DWORD ERROR_INVALID_FUNCTION = 1;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
-constexpr DWORD ERROR_OUTOFMEMORY = 14;
 constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
 constexpr DWORD ERROR_WRITE_PROTECT = 19;
 constexpr DWORD ERROR_GEN_FAILURE = 31;
 constexpr DWORD ERROR_SHARING_VIOLATION = 32;
-constexpr DWORD ERROR_HANDLE_EOF = 38;
-constexpr DWORD ERROR_HANDLE_DISK_FULL = 39;
 constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
-constexpr DWORD ERROR_BROKEN_PIPE = 109;
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INVALID_NAME = 123;
@@ -73,10 +68,8 @@ constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
 constexpr DWORD ERROR_BUSY = 170;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
-constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 constexpr DWORD ERROR_NO_DATA = 232;
 constexpr DWORD ERROR_MORE_DATA = 234;
-constexpr DWORD ERROR_DIRECTORY = 267;
 constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 constexpr DWORD ERROR_IO_DEVICE = 1117;
 constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
@@ -88,7 +81,6 @@ constexpr DWORD ERROR_INTERNET_UNRECOGNIZED_SCHEME = 12006;
 constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
 constexpr DWORD ERROR_INTERNET_INVALID_OPTION = 12009;
 constexpr DWORD ERROR_INTERNET_BAD_OPTION_LENGTH = 12010;
-constexpr DWORD ERROR_INTERNET_INVALID_OPERATION = 12016;
 constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;
 constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
 constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_STATE = 12019;
@@ -141,8 +133,6 @@ constexpr DWORD GENERIC_WRITE = 0x40000000;
 constexpr DWORD FILE_SHARE_READ = 0x00000001;
 constexpr DWORD CREATE_NEW = 1;
 constexpr DWORD OPEN_EXISTING = 3;
-constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x00000001;
-constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x00000010;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
@@ -177,23 +167,18 @@ HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWS
 constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 constexpr REGSAM KEY_SET_VALUE = 0x0002;
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
-constexpr DWORD REG_CREATED_NEW_KEY = 1;
-constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 constexpr DWORD REG_NONE = 0;
 constexpr DWORD REG_SZ = 1;
 constexpr DWORD REG_EXPAND_SZ = 2;
-constexpr DWORD REG_BINARY = 3;
-constexpr DWORD REG_DWORD = 4;
 
 LSTATUS RegOpenKeyExW(HKEY parent, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD dataBytes);
-LSTATUS RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass,
-                        DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+LSTATUS RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
+                        REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
                         LPDWORD disposition);
 LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                        DWORD dataBytes);
-LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName);
 LSTATUS RegCloseKey(HKEY key);
 
 // ------------------------------------------------------------ GUID and time
@@ -223,22 +208,10 @@ void GetLocalTime(SYSTEMTIME* time);
 using HINTERNET = void*;
 using INTERNET_PORT = WORD;
 
-enum INTERNET_SCHEME {
-    INTERNET_SCHEME_PARTIAL = -2,
-    INTERNET_SCHEME_UNKNOWN = -1,
-    INTERNET_SCHEME_DEFAULT = 0,
-    INTERNET_SCHEME_FTP,
-    INTERNET_SCHEME_GOPHER,
-    INTERNET_SCHEME_HTTP,
-    INTERNET_SCHEME_HTTPS,
-    INTERNET_SCHEME_FILE,
-};
-
 struct URL_COMPONENTSA {
     DWORD dwStructSize;
     LPSTR lpszScheme;
     DWORD dwSchemeLength;
-    INTERNET_SCHEME nScheme;
     LPSTR lpszHostName;
     DWORD dwHostNameLength;
     INTERNET_PORT nPort;

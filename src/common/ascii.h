@@ -12,4 +12,7 @@ inline std::string ToAsciiLower(std::string text) {
     return text;
 }
 
+/// True for a control byte (up to 0x1F, and DEL) or a blank.
+inline bool IsControlOrBlank(unsigned char byte) { return byte <= 0x20 || byte == 0x7F; }
+
 }  // namespace holwerk
