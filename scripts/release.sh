@@ -9,8 +9,10 @@
 #                                      certificate and key) before it is zipped
 # Every time stamp is the last commit's (SOURCE_DATE_EPOCH). The packages come
 # from the linux and windows presets, the trees the tests run against.
+# HOLWERK_DIST names another folder for them than dist/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+dist=$(realpath -m "${HOLWERK_DIST:-$root/dist}")
 cd "$root"
 
 check=false
@@ -43,11 +45,11 @@ for preset in linux windows; do
     (cd "build/$preset" && cpack >/dev/null)
 done
 
-rm -rf dist
-mkdir dist
+mkdir -p "$dist"
+rm -f "$dist/SHA256SUMS" "$dist"/holwerk[-_]*.zip "$dist"/holwerk[-_]*.deb "$dist"/holwerk[-_]*.tar.gz
 packages=()
 for package in build/linux/packages/*.deb; do
-    cp "$package" dist/
+    cp "$package" "$dist/"
     packages+=("$(basename "$package")")
 done
 for package in build/linux/packages/*.tar.gz build/windows/packages/*.zip; do
@@ -61,12 +63,12 @@ for package in build/linux/packages/*.tar.gz build/windows/packages/*.zip; do
             -out build/windows/packages/holwerk-signed.exe >/dev/null
         replace=(--replace holwerk.exe build/windows/packages/holwerk-signed.exe)
     fi
-    scripts/repack-archive.py "$package" "dist/$(basename "$package")" "${replace[@]}"
+    scripts/repack-archive.py "$package" "$dist/$(basename "$package")" "${replace[@]}"
     packages+=("$(basename "$package")")
 done
 [ ${#packages[@]} -eq 3 ] || { echo "Expected three packages, made: ${packages[*]}" >&2; exit 1; }
-(cd dist && sha256sum "${packages[@]}" >SHA256SUMS)
-cat dist/SHA256SUMS
+(cd "$dist" && sha256sum "${packages[@]}" >SHA256SUMS)
+cat "$dist/SHA256SUMS"
 
 $check || exit 0
 # Two fresh clones of the last commit, in two folders of different names and
@@ -79,7 +81,7 @@ for clone in "${clones[@]}"; do
     echo "== release from $clone"
     git clone -q --no-checkout "$root" "$clone"
     git -C "$clone" checkout -q --detach "$commit"
-    "$clone/scripts/release.sh" >/dev/null
+    HOLWERK_DIST= "$clone/scripts/release.sh" >/dev/null
 done
 status=0
 if ! cmp -s "${clones[0]}/dist/SHA256SUMS" "${clones[1]}/dist/SHA256SUMS"; then
@@ -89,9 +91,9 @@ if ! cmp -s "${clones[0]}/dist/SHA256SUMS" "${clones[1]}/dist/SHA256SUMS"; then
 fi
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
     echo "The work tree has changes: only the two clones were compared." >&2
-elif ! cmp -s dist/SHA256SUMS "${clones[0]}/dist/SHA256SUMS"; then
+elif ! cmp -s "$dist/SHA256SUMS" "${clones[0]}/dist/SHA256SUMS"; then
     echo "Not reproducible: the work tree made other packages than the clones:" >&2
-    diff dist/SHA256SUMS "${clones[0]}/dist/SHA256SUMS" >&2 || true
+    diff "$dist/SHA256SUMS" "${clones[0]}/dist/SHA256SUMS" >&2 || true
     status=1
 fi
 [ $status -eq 0 ] && echo "Reproducible: both clones made the same SHA256SUMS."

@@ -21,6 +21,8 @@ if [ -f dist/SHA256SUMS ]; then
     echo "== the packages as a user receives them"
     (cd tests/release && python3 -m unittest -v test_packages) || status=1
 fi
+echo "== signing holwerk.exe with a throwaway certificate"
+(cd tests/release && python3 -m unittest -v test_signing) || status=1
 echo "== fuzz (a short bounded run of every target)"
 scripts/fuzz.sh 20 || status=1
 exit $status

@@ -108,7 +108,7 @@ class WindowsZipTest(unittest.TestCase):
                       os.path.join(self.folder, "holwerk.exe"), "--version"])
         self.assertEqual((result.returncode, result.stdout), (0, b"Holwerk %s\r\n" % VERSION.encode()))
 
-    def test_program_is_stripped_hardened_and_undated(self):
+    def test_program_is_stripped_hardened_undated_and_pathless(self):
         stamp, symbols, symbol_count, characteristics = pe_header(self.exe)
         self.assertEqual((stamp, symbols, symbol_count), (0, 0, 0))
         high_entropy_va, dynamic_base, nx_compat = 0x0020, 0x0040, 0x0100
@@ -117,6 +117,7 @@ class WindowsZipTest(unittest.TestCase):
         # The stack protector's failure handler (libssp) is linked in only
         # when the code carries the protector's checks.
         self.assertIn(b"stack smashing detected", self.exe)
+        self.assertNotIn(ROOT.encode(), self.exe)
 
 
 class DebianPackageTest(harness.ProgramTestCase):
@@ -168,6 +169,10 @@ class DebianPackageTest(harness.ProgramTestCase):
         for feature in ("Position Independent Executable", "Stack protected",
                         "Read-only relocations", "Immediate binding"):
             self.assertIn(" %s: yes" % feature, result.stdout.decode())
+
+    def test_program_holds_no_build_path(self):
+        with open(os.path.join(self.usr, "bin", "holwerk"), "rb") as file:
+            self.assertNotIn(ROOT.encode(), file.read())
 
     def test_lintian_finds_no_error_or_warning(self):
         result = run(["lintian", "--fail-on", "error,warning", DEB], timeout=300)
