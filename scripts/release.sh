@@ -81,7 +81,8 @@ for clone in "${clones[@]}"; do
     echo "== release from $clone"
     git clone -q --no-checkout "$root" "$clone"
     git -C "$clone" checkout -q --detach "$commit"
-    HOLWERK_DIST= "$clone/scripts/release.sh" >/dev/null
+    HOLWERK_DIST='' "$clone/scripts/release.sh" >/dev/null
+    cat "$clone/dist/SHA256SUMS"
 done
 status=0
 if ! cmp -s "${clones[0]}/dist/SHA256SUMS" "${clones[1]}/dist/SHA256SUMS"; then
