@@ -10,19 +10,35 @@ if [ "${1:-}" != native ]; then
     packages+=(g++-mingw-w64-x86-64-posix wine wine64 icoutils)
     # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
     packages+=(clang libclang-rt-14-dev)
+    # Release packages and their checks: the manual's renderings, CPack's
+    # dependency search, lintian, hardening-check, Authenticode signing.
+    release_packages=(groff-base man-db bsdextrautils gzip dpkg-dev lintian devscripts
+                      osslsigncode unzip)
 fi
 
-missing=()
-for package in "${packages[@]}"; do
-    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-    [ "$status" = "install ok installed" ] || missing+=("$package")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+not_installed() {
+    local package status
+    for package in "$@"; do
+        status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+        [ "$status" = "install ok installed" ] || echo "$package"
+    done
+}
+mapfile -t missing < <(not_installed "${packages[@]}")
+mapfile -t missing_release < <(not_installed ${release_packages[@]+"${release_packages[@]}"})
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_release[@]} -eq 0 ] && exit 0
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-echo "Installing: ${missing[*]}"
+echo "Installing: ${missing[*]} ${missing_release[*]}"
 "${sudo[@]}" apt-get update -q
-# With their recommended packages: Wine's TLS (GnuTLS) and Kerberos libraries
-# are only recommended, and WinINet needs the first for HTTPS.
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+    # With their recommended packages: Wine's TLS (GnuTLS) and Kerberos
+    # libraries are only recommended, and WinINet needs the first for HTTPS.
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
+fi
+if [ ${#missing_release[@]} -gt 0 ]; then
+    # Without them here: devscripts alone recommends a hundred packages that
+    # hardening-check does not use.
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
+        "${missing_release[@]}"
+fi

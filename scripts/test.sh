@@ -2,7 +2,8 @@
 # Sets up what is missing, checks that the POSIX platform layer offers no more
 # than the program uses, builds every preset and runs all tests: the native
 # build, the Windows build under Wine, the native build under AddressSanitizer
-# and UBSan, and a short bounded run of every fuzz target.
+# and UBSan, the release packages (reproducible, and as a user receives them)
+# and a short bounded run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -17,6 +18,14 @@ for preset in linux windows asan; do
     echo "== ctest --preset $preset"
     ctest --preset "$preset" || status=1
 done
+echo "== release packages, made twice more from fresh clones to prove them reproducible"
+scripts/release.sh --check || status=1
+if [ -f dist/SHA256SUMS ]; then
+    echo "== the packages as a user receives them"
+    (cd tests/release && python3 -m unittest -v test_packages) || status=1
+fi
+echo "== signing holwerk.exe with a throwaway certificate"
+(cd tests/release && python3 -m unittest -v test_signing) || status=1
 echo "== fuzz (a short bounded run of every target)"
 scripts/fuzz.sh 20 || status=1
 exit $status

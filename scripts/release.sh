@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Builds the release packages into dist/, reproducibly to the byte:
+#   scripts/release.sh                 the ZIP for Windows, the Debian package,
+#                                      the tarball and SHA256SUMS over the three
+#   scripts/release.sh --check         the same, then twice more from fresh clones
+#                                      of the last commit in two other folders;
+#                                      fails unless all sums agree
+#   scripts/release.sh --sign CERT KEY signs holwerk.exe (Authenticode, PEM
+#                                      certificate and key) before it is zipped
+# Every time stamp is the last commit's (SOURCE_DATE_EPOCH). The packages come
+# from the linux and windows presets, the trees the tests run against.
+# HOLWERK_DIST names another folder for them than dist/.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+dist=$(realpath -m "${HOLWERK_DIST:-$root/dist}")
+cd "$root"
+
+check=false
+sign_cert=
+sign_key=
+case "${1:-}" in
+    "") ;;
+    --check) check=true ;;
+    --sign)
+        [ $# -eq 3 ] || { echo "usage: scripts/release.sh --sign CERT KEY" >&2; exit 2; }
+        sign_cert=$(realpath "$2")
+        sign_key=$(realpath "$3")
+        ;;
+    *) echo "usage: scripts/release.sh [--check | --sign CERT KEY]" >&2; exit 2 ;;
+esac
+
+scripts/setup.sh
+export SOURCE_DATE_EPOCH
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+export TZ=UTC LC_ALL=C.UTF-8
+umask 022
+if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+    echo "Note: the work tree differs from the last commit, and so will the packages." >&2
+fi
+
+for preset in linux windows; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" --target holwerk_shipped
+    rm -rf "build/$preset/packages"
+    (cd "build/$preset" && cpack >/dev/null)
+done
+
+mkdir -p "$dist"
+rm -f "$dist/SHA256SUMS" "$dist"/holwerk[-_]*.zip "$dist"/holwerk[-_]*.deb "$dist"/holwerk[-_]*.tar.gz
+packages=()
+for package in build/linux/packages/*.deb; do
+    cp "$package" "$dist/"
+    packages+=("$(basename "$package")")
+done
+for package in build/linux/packages/*.tar.gz build/windows/packages/*.zip; do
+    replace=()
+    if [ -n "$sign_cert" ] && [[ $package == *.zip ]]; then
+        unzip -p "$package" holwerk.exe >build/windows/packages/holwerk-unsigned.exe
+        rm -f build/windows/packages/holwerk-signed.exe
+        osslsigncode sign -certs "$sign_cert" -key "$sign_key" -h sha256 \
+            -n "Holwerk" -i "https://www.tolvik.example/holwerk/" \
+            -in build/windows/packages/holwerk-unsigned.exe \
+            -out build/windows/packages/holwerk-signed.exe >/dev/null
+        replace=(--replace holwerk.exe build/windows/packages/holwerk-signed.exe)
+    fi
+    scripts/repack-archive.py "$package" "$dist/$(basename "$package")" "${replace[@]}"
+    packages+=("$(basename "$package")")
+done
+[ ${#packages[@]} -eq 3 ] || { echo "Expected three packages, made: ${packages[*]}" >&2; exit 1; }
+(cd "$dist" && sha256sum "${packages[@]}" >SHA256SUMS)
+cat "$dist/SHA256SUMS"
+
+$check || exit 0
+# Two fresh clones of the last commit, in two folders of different names and
+# depths, built one after the other: every sum must agree.
+commit=$(git rev-parse HEAD)
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/holwerk-release-check.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+clones=("$scratch/a/holwerk" "$scratch/second-clone/deeper/holwerk-source")
+for clone in "${clones[@]}"; do
+    echo "== release from $clone"
+    git clone -q --no-checkout "$root" "$clone"
+    git -C "$clone" checkout -q --detach "$commit"
+    HOLWERK_DIST='' "$clone/scripts/release.sh" >/dev/null
+    cat "$clone/dist/SHA256SUMS"
+done
+status=0
+if ! cmp -s "${clones[0]}/dist/SHA256SUMS" "${clones[1]}/dist/SHA256SUMS"; then
+    echo "Not reproducible: the two clones made different packages:" >&2
+    diff "${clones[0]}/dist/SHA256SUMS" "${clones[1]}/dist/SHA256SUMS" >&2 || true
+    status=1
+fi
+if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+    echo "The work tree has changes: only the two clones were compared." >&2
+elif ! cmp -s "$dist/SHA256SUMS" "${clones[0]}/dist/SHA256SUMS"; then
+    echo "Not reproducible: the work tree made other packages than the clones:" >&2
+    diff "$dist/SHA256SUMS" "${clones[0]}/dist/SHA256SUMS" >&2 || true
+    status=1
+fi
+[ $status -eq 0 ] && echo "Reproducible: both clones made the same SHA256SUMS."
+exit $status
