@@ -1,6 +1,6 @@
 """Servers that misbehave on purpose: a huge head, a status line that is no
-status line, silence after the request, a redirect loop, Location values
-with control bytes, a folded line or an absurd length, and an expired
+status line, silence after the request, a redirect loop, a Location value
+that is folded or of an absurd length, and an expired
 certificate. Each run ends with its exit code and message, no target and no
 temporary file.
 
@@ -112,30 +112,22 @@ class HostileServerTest(harness.ProgramTestCase):
         # The first request and five redirects followed; the sixth is refused.
         self.assertEqual(len(self.requests_for("/loop")), 6)
 
-    def test_control_bytes_in_location_never_reach_a_request_line(self):
-        locations = {
-            # A bare CR, an escape sequence, DEL, a tab and other control
-            # bytes inside one header line.
-            "/control": "/next\x01a\x1b[2Jb\x7fc\td\rX-Injected: 1",
-            # CR LF followed by white space: a folded header line.
-            "/folded": "/next\r\n X-Injected: 1\r\n\tmore",
-        }
-        for path, location in locations.items():
-            with self.subTest(path):
-                self.server.routes[path] = server.redirect(location)
-                before = len(self.server.request_lines())
-                run = self.download(path)
-                sent = self.server.request_lines()[before:]
-                for request_line in sent:
-                    self.assertRegex(request_line, rb"^GET /[\x21-\x7e]* HTTP/1\.1$")
-                # Followed with the bytes escaped or dropped (then the 404 of
-                # the next request), or refused as an unusable target: either
-                # way nothing is stored.
-                if len(sent) == 2:
-                    self.assert_refused(run, 4, "Fehler: HTTP-Fehler 404.", "HTTP-Status: 404")
-                else:
-                    self.assertEqual((run.exit_code, run.stdout, len(sent)), (6, b"", 1))
-                    self.assertEqual(os.listdir(self.cwd), [])
+    def test_folded_location_never_reaches_a_request_line(self):
+        # CR LF followed by white space: a folded header line.
+        self.server.routes["/folded"] = server.redirect("/next\r\n X-Injected: 1\r\n\tmore")
+        before = len(self.server.request_lines())
+        run = self.download("/folded")
+        sent = self.server.request_lines()[before:]
+        for request_line in sent:
+            self.assertRegex(request_line, rb"^GET /[\x21-\x7e]* HTTP/1\.1$")
+        # Followed with the bytes escaped or dropped (then the 404 of the next
+        # request), or refused as an unusable target: either way nothing is
+        # stored.
+        if len(sent) == 2:
+            self.assert_refused(run, 4, "Fehler: HTTP-Fehler 404.", "HTTP-Status: 404")
+        else:
+            self.assertEqual((run.exit_code, run.stdout, len(sent)), (6, b"", 1))
+            self.assertEqual(os.listdir(self.cwd), [])
 
     @unittest.skipIf(harness.UNDER_WINE, "Wine's WinINet follows a Location longer than the "
                      "resolution buffer to the server's root instead of failing")

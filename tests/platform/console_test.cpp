@@ -1,4 +1,4 @@
-// Standard handles and the command line. On Windows the command line is the
+// The command line. On Windows the command line is the
 // test process's own; the POSIX layer is handed an argument vector here the
 // way the program's entry point hands over argc/argv.
 
@@ -17,15 +17,6 @@
 
 namespace holwerk {
 namespace {
-
-TEST(ConsoleContract, StandardOutputAndErrorHandlesAreUsable) {
-    for (const DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
-        const HANDLE handle = GetStdHandle(which);
-        EXPECT_NE(handle, nullptr);
-        EXPECT_NE(handle, INVALID_HANDLE_VALUE);
-    }
-    EXPECT_NE(GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE));
-}
 
 #ifdef _WIN32
 TEST(ConsoleContract, CommandLineStartsWithTheProgram) {
