@@ -19,8 +19,8 @@ std::vector<std::string> Members(const std::string& value) {
     std::size_t begin = 0;
     for (;;) {
         const std::size_t comma = value.find(',', begin);
-        std::string member = value.substr(begin, comma == std::string::npos ? std::string::npos
-                                                                             : comma - begin);
+        std::string member =
+            value.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
         const std::size_t first = member.find_first_not_of(" \t");
         member = first == std::string::npos
                      ? ""

@@ -75,18 +75,20 @@ bool QueryHeaderLines(HINTERNET request, DWORD infoLevel, std::vector<std::strin
 // close) would commit a short body as complete, so the program judges every
 // framing line itself before anything is stored. A 204 has no body whatever
 // its headers say.
-bool ReadFraming(HINTERNET request, std::uint32_t status, DownloadResult& result,
-                 bool& lengthKnown, std::uint64_t& length) {
+bool ReadFraming(HINTERNET request, std::uint32_t status, DownloadResult& result, bool& lengthKnown,
+                 std::uint64_t& length) {
     lengthKnown = false;
     if (status == 204) return true;
     std::vector<std::string> lengths, encodings;
     if (!QueryHeaderLines(request, HTTP_QUERY_CONTENT_LENGTH, lengths) ||
         !QueryHeaderLines(request, HTTP_QUERY_TRANSFER_ENCODING, encodings)) {
-        return Stop(result, ExitNetworkFailure, WithLastError("Fehler beim Lesen der HTTP-Antwort: "));
+        return Stop(result, ExitNetworkFailure,
+                    WithLastError("Fehler beim Lesen der HTTP-Antwort: "));
     }
     const BodyFraming framing = ReadBodyFraming(lengths, encodings, length);
     if (framing == BodyFraming::Invalid) {
-        return Stop(result, ExitNetworkFailure, InvalidResponse("Fehler beim Lesen der HTTP-Antwort: "));
+        return Stop(result, ExitNetworkFailure,
+                    InvalidResponse("Fehler beim Lesen der HTTP-Antwort: "));
     }
     lengthKnown = framing == BodyFraming::Length;
     return true;
@@ -99,7 +101,8 @@ bool OpenRoot(const DownloadOptions& options, DownloadResult& result,
     resources.root =
         InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (resources.root == nullptr) {
-        return Stop(result, ExitNetworkFailure, WithLastError("WinINet kann nicht initialisiert werden: "));
+        return Stop(result, ExitNetworkFailure,
+                    WithLastError("WinINet kann nicht initialisiert werden: "));
     }
     DWORD timeout = static_cast<DWORD>(options.timeoutSeconds * 1000);
     const struct {
@@ -130,14 +133,16 @@ bool SendRequest(const DownloadOptions& options, const std::string& url, Downloa
     resources.connection = InternetConnectA(resources.root, host.c_str(), port, nullptr, nullptr,
                                             INTERNET_SERVICE_HTTP, 0, 0);
     if (resources.connection == nullptr) {
-        return Stop(result, ExitNetworkFailure, WithLastError("Verbindung zum Host kann nicht geöffnet werden: "));
+        return Stop(result, ExitNetworkFailure,
+                    WithLastError("Verbindung zum Host kann nicht geöffnet werden: "));
     }
     const DWORD flags = RequestFlags | (isHttps ? INTERNET_FLAG_SECURE : 0);
     resources.request =
         HttpOpenRequestA(resources.connection, options.method.c_str(), requestTarget.c_str(),
                          "HTTP/1.1", nullptr, nullptr, flags, 0);
     if (resources.request == nullptr) {
-        return Stop(result, ExitNetworkFailure, WithLastError("HTTP-Anfrage kann nicht angelegt werden: "));
+        return Stop(result, ExitNetworkFailure,
+                    WithLastError("HTTP-Anfrage kann nicht angelegt werden: "));
     }
     if (!WatchRequest(resources.request)) {
         return Stop(result, ExitNetworkFailure,
@@ -146,7 +151,8 @@ bool SendRequest(const DownloadOptions& options, const std::string& url, Downloa
     }
     if (!HttpAddRequestHeadersA(resources.request, RequestHeaders, static_cast<DWORD>(-1),
                                 HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
-        return Stop(result, ExitNetworkFailure, WithLastError("HTTP-Header können nicht gesetzt werden: "));
+        return Stop(result, ExitNetworkFailure,
+                    WithLastError("HTTP-Header können nicht gesetzt werden: "));
     }
     if (!HttpSendRequestA(resources.request, nullptr, 0, nullptr, 0)) {
         return Stop(result, ExitNetworkFailure, WithLastError("HTTP-Anfrage ist fehlgeschlagen: "));
@@ -156,12 +162,14 @@ bool SendRequest(const DownloadOptions& options, const std::string& url, Downloa
     DWORD index = 0;
     if (!HttpQueryInfoA(resources.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value,
                         &size, &index)) {
-        return Stop(result, ExitNetworkFailure, WithLastError("HTTP-Status kann nicht gelesen werden: "));
+        return Stop(result, ExitNetworkFailure,
+                    WithLastError("HTTP-Status kann nicht gelesen werden: "));
     }
     // A client may report success with a status of 0 for a server that
     // closed without answering; only a three-digit code was read.
     if (value < 100 || value > 599) {
-        return Stop(result, ExitNetworkFailure, InvalidResponse("HTTP-Status kann nicht gelesen werden: "));
+        return Stop(result, ExitNetworkFailure,
+                    InvalidResponse("HTTP-Status kann nicht gelesen werden: "));
     }
     status = value;
     result.httpStatus = value;
@@ -178,7 +186,8 @@ bool StoreBody(HINTERNET request, bool lengthKnown, std::uint64_t announced, HAN
     for (;;) {
         DWORD read = 0;
         if (!InternetReadFile(request, buffer.data(), ReadBufferBytes, &read)) {
-            return Stop(result, ExitNetworkFailure, WithLastError("Fehler beim Lesen der HTTP-Antwort: "));
+            return Stop(result, ExitNetworkFailure,
+                        WithLastError("Fehler beim Lesen der HTTP-Antwort: "));
         }
         if (lengthKnown) {
             const DWORD error = BodyLengthError(announced, result.byteCount + read, read == 0);
@@ -188,7 +197,8 @@ bool StoreBody(HINTERNET request, bool lengthKnown, std::uint64_t announced, HAN
             }
         }
         if (read == 0) return true;
-        if (!WriteAllBytes(file, buffer.data(), read, message)) return Stop(result, ExitFileFailure, message);
+        if (!WriteAllBytes(file, buffer.data(), read, message))
+            return Stop(result, ExitFileFailure, message);
         result.byteCount += read;
     }
 }
@@ -215,7 +225,8 @@ bool Transfer(const DownloadOptions& options, DownloadResult& result,
         // The redirect's body is never read: closing the request drops it.
         std::string location, nextUrl, message;
         if (!QueryResponseHeader(resources.request, HTTP_QUERY_LOCATION, location)) {
-            return Stop(result, ExitRedirectFailure, "Weiterleitung ohne gültigen Location-Header.");
+            return Stop(result, ExitRedirectFailure,
+                        "Weiterleitung ohne gültigen Location-Header.");
         }
         if (!ResolveRedirectTarget(currentUrl, location, nextUrl, message)) {
             return Stop(result, ExitRedirectFailure, message);
@@ -249,7 +260,8 @@ bool Transfer(const DownloadOptions& options, DownloadResult& result,
     if (isHead) {
         std::string headers;
         if (!QueryResponseHeader(resources.request, HTTP_QUERY_RAW_HEADERS_CRLF, headers)) {
-            return Stop(result, ExitNetworkFailure, WithLastError("Antwort-Header können nicht gelesen werden: "));
+            return Stop(result, ExitNetworkFailure,
+                        WithLastError("Antwort-Header können nicht gelesen werden: "));
         }
         if (!WriteAllBytes(resources.file, headers.data(),
                            static_cast<std::uint32_t>(headers.size()), message)) {

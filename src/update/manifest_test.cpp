@@ -71,8 +71,12 @@ TEST(ManifestTest, DownloadPageWithControlBytesBlanksOrNonAsciiIsUnusable) {
         {"HTTPS://h/p?a=b", true},
         {"https://h/%C3%A4", true},
         {"https://h/\xc3\xa4", false},
-        {"https://h/\xc2\x9b" "2J", false},
-        {"https://h/\x9b" "2J", false},
+        {"https://h/\xc2\x9b"
+         "2J",
+         false},
+        {"https://h/\x9b"
+         "2J",
+         false},
         {"http://h/p", false},
         {"https://h/p q", false},
         {"https://h/p\r\nnewer_seen=", false},

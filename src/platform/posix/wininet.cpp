@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "platform/posix/error_map.h"
+#include "platform/posix/header_text.h"
 #include "platform/posix/percent_escape.h"
 #include "platform/posix/wininet_transfer.h"
 
@@ -153,21 +154,6 @@ DWORD EffectiveLimit(const InternetObject* object, std::optional<DWORD> Internet
 }
 
 bool IsControlOrBlank(unsigned char byte) { return byte <= 0x20 || byte == 0x7F; }
-
-bool EqualsIgnoringCase(std::string_view left, std::string_view right) {
-    if (left.size() != right.size()) return false;
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(left[i]) != lower(right[i])) return false;
-    }
-    return true;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
 
 // A token as RFC 9110 defines it: the method and header names.
 bool IsToken(std::string_view text) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/posix/error_map.h"
+#include "platform/posix/header_text.h"
 
 namespace holwerk {
 
@@ -55,21 +56,6 @@ DWORD StatusFromLine(std::string_view line) {
         status = status * 10 + static_cast<DWORD>(line[i] - '0');
     }
     return digits == 3 ? status : 0;
-}
-
-bool EqualsIgnoringCase(std::string_view left, std::string_view right) {
-    if (left.size() != right.size()) return false;
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(left[i]) != lower(right[i])) return false;
-    }
-    return true;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
 }
 
 // Whether libcurl reads the body as chunks: "chunked" is a member of any
