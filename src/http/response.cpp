@@ -11,20 +11,14 @@ namespace {
 
 // The members of a comma-separated header value, each without the blanks
 // and tabs around it; an empty member is kept, so that it can be refused.
-std::vector<std::string_view> ListMembers(std::string_view value) {
-    std::vector<std::string_view> members;
+std::vector<std::string> ListMembers(const std::string& value) {
+    std::vector<std::string> members;
+    std::size_t begin = 0;
     for (;;) {
-        const std::size_t comma = value.find(',');
-        std::string_view member = value.substr(0, comma);
-        while (!member.empty() && (member.front() == ' ' || member.front() == '\t')) {
-            member.remove_prefix(1);
-        }
-        while (!member.empty() && (member.back() == ' ' || member.back() == '\t')) {
-            member.remove_suffix(1);
-        }
-        members.push_back(member);
-        if (comma == std::string_view::npos) return members;
-        value.remove_prefix(comma + 1);
+        const std::size_t comma = value.find(',', begin);
+        members.push_back(TrimmedOf(value.substr(begin, comma - begin), " \t"));
+        if (comma == std::string::npos) return members;
+        begin = comma + 1;
     }
 }
 
@@ -41,7 +35,7 @@ bool ReadDecimal(std::string_view text, std::uint64_t& value) {
     return true;
 }
 
-bool IsChunked(std::string_view member) { return ToAsciiLower(std::string(member)) == "chunked"; }
+bool IsChunked(const std::string& member) { return ToAsciiLower(member) == "chunked"; }
 
 }  // namespace
 
@@ -56,7 +50,7 @@ BodyFraming ReadBodyFraming(const std::vector<std::string>& contentLengths,
     // as "gzip, chunked" or a second line would leave the end to a guess.
     if (!transferEncodings.empty()) {
         if (transferEncodings.size() != 1) return BodyFraming::Invalid;
-        const std::vector<std::string_view> members = ListMembers(transferEncodings.front());
+        const std::vector<std::string> members = ListMembers(transferEncodings.front());
         return members.size() == 1 && IsChunked(members.front()) ? BodyFraming::Chunked
                                                                  : BodyFraming::Invalid;
     }
@@ -64,7 +58,7 @@ BodyFraming ReadBodyFraming(const std::vector<std::string>& contentLengths,
     bool first = true;
     std::uint64_t agreed = 0;
     for (const std::string& line : contentLengths) {
-        for (const std::string_view member : ListMembers(line)) {
+        for (const std::string& member : ListMembers(line)) {
             std::uint64_t value = 0;
             if (!ReadDecimal(member, value) || (!first && value != agreed)) {
                 return BodyFraming::Invalid;

@@ -17,13 +17,6 @@ constexpr std::int64_t IdUnits = 64;
 constexpr DWORD ValueBufferBytes = 256;
 constexpr std::size_t IdLength = 36;
 
-std::string TrimmedOf(const std::string& text, const char* characters) {
-    const std::size_t first = text.find_first_not_of(characters);
-    if (first == std::string::npos) return "";
-    const std::size_t last = text.find_last_not_of(characters);
-    return text.substr(first, last - first + 1);
-}
-
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 
 std::string IdFilePath(const std::string& folder) {
