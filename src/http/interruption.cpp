@@ -21,8 +21,10 @@ struct DownloadWatch {
     bool interrupted = false;
 };
 
+// Never destroyed: an interruption may come while the process runs its exit
+// handlers, after the download has ended, and the handler still locks it.
 DownloadWatch& Watch() {
-    static DownloadWatch watch;
+    static DownloadWatch& watch = *new DownloadWatch;
     return watch;
 }
 

@@ -7,7 +7,11 @@ body, and never a .part- file.
 Under Wine, SIGINT reaches a Windows program as Ctrl+C; SIGTERM and SIGHUP
 end it without any console event, so only SIGINT is sent there, and Wine's
 default handling of Ctrl+C ends the process with exit code 0 instead of
-STATUS_CONTROL_C_EXIT."""
+STATUS_CONTROL_C_EXIT.
+
+A signal can also come while the program is already ending, after its
+download; the handler must still find its state then (a small download,
+signalled at random moments of its whole life)."""
 
 import os
 import random
@@ -36,6 +40,7 @@ class InterruptionTest(harness.ProgramTestCase):
     def setUpClass(cls):
         cls.server = server.ScriptedServer()
         cls.server.routes["/slow"] = Reply(body_size=BODY_SIZE, seed=9, pace=PACE)
+        cls.server.routes["/small"] = Reply(body_size=1000, seed=4)
         cls.body = server.pattern_bytes(BODY_SIZE, 9)
 
     @classmethod
@@ -81,6 +86,26 @@ class InterruptionTest(harness.ProgramTestCase):
                 if process.returncode == 0 and not harness.UNDER_WINE:
                     with open(target, "rb") as file:
                         self.assertEqual(file.read(), self.body)
+
+    @unittest.skipIf(harness.UNDER_WINE, "a Wine start takes a second; the race is a native one")
+    def test_signal_while_the_program_ends_ends_it_cleanly(self):
+        seed = random.randrange(1 << 30)
+        rng = random.Random(seed)
+        for round_number in range(60):
+            sent = SIGNALS[round_number % len(SIGNALS)]
+            with self.subTest(seed=seed, round=round_number, signal=sent.name):
+                for name in os.listdir(self.cwd):
+                    os.remove(self.path(name))
+                process = subprocess.Popen(
+                    [harness.PROGRAM, "--quiet", self.server.url("/small"), "klein.bin"],
+                    cwd=self.cwd, env=self.env, stdin=subprocess.DEVNULL,
+                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                time.sleep(rng.uniform(0.0, 0.06))
+                process.send_signal(sent)
+                stdout, stderr = process.communicate(timeout=harness.RUN_TIMEOUT)
+                self.assertEqual((process.returncode, stdout, stderr), (process.returncode, b"", b""))
+                self.assertIn(process.returncode, (-sent, 0))
+                self.assertIn(os.listdir(self.cwd), ([], ["klein.bin"]))
 
 
 if __name__ == "__main__":

@@ -79,8 +79,10 @@ struct ControlHandlers {
     bool listening = false;
 };
 
+// Never destroyed: a signal may come while the process runs its exit
+// handlers, and the listening thread must still find the list.
 ControlHandlers& Handlers() {
-    static ControlHandlers handlers;
+    static ControlHandlers& handlers = *new ControlHandlers;
     return handlers;
 }
 
