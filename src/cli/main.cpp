@@ -1,14 +1,9 @@
 // The process entry: everything the program does happens in RunProgram.
 
 #include "cli/run_program.h"
+#include "platform/process_entry.h"
 
-#ifndef _WIN32
-#include "platform/posix/process_arguments.h"
-#endif
-
-int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
-#ifndef _WIN32
-    PosixSetProcessArguments(argc, argv);
-#endif
+int main(int argc, char** argv) {
+    HandOverProcessArguments(argc, argv);
     return holwerk::RunProgram();
 }

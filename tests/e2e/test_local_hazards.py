@@ -1,6 +1,6 @@
 """What other processes and the user's own machine may leave in the way: a
 FIFO or a held lock in the per-user registry store, a temporary file of an
-earlier process with the same process ID, a values file in no known format, a
+earlier process with the same process ID, a value file in no known format, a
 dangling symbolic link at the target, a file-size limit. None of them may hang
 or kill the program, disable the update check for good or let a download pass
 over an existing target.
@@ -27,6 +27,9 @@ BODY_SIZE = 4 * 1024 * 1024
 # A hazard may cost a run the store's two-second wait for a lock; a run that
 # takes this long hangs.
 HAZARD_TIMEOUT = 10
+# The name of the registry value that holds the installation ID, as the
+# store names its file: in lower case.
+VALUE_NAME = "{3b7c9e14-5a2d-4f86-b0c3-91d4e6a72f58}"
 
 
 @unittest.skipIf(harness.UNDER_WINE, "the native layer's own registry store and file system")
@@ -45,11 +48,11 @@ class LocalHazardsTest(harness.ProgramTestCase):
     def setUp(self):
         super().setUp()
         self.server.requests.clear()
-        # The store's folder of the program's key and the file of its values.
+        # The store's folder of the program's key and the file of its one value.
         self.key_folder = os.path.join(self.env["XDG_CONFIG_HOME"], "win32-registry",
                                        "HKEY_CURRENT_USER", "software", "tolviksoftware",
                                        "holwerk")
-        self.values_file = os.path.join(self.key_folder, ".values")
+        self.value_file = os.path.join(self.key_folder, VALUE_NAME)
 
     def download(self, command_prefix=()):
         """A quiet download of the small file into ziel.bin, which must work."""
@@ -82,27 +85,33 @@ class LocalHazardsTest(harness.ProgramTestCase):
         self.assertEqual(self.read_data_file("installation-id.txt"), first)
 
     # -- the registry store ----------------------------------------------------
-    def test_fifo_or_held_lock_in_the_store_does_not_hold_up_the_download(self):
+    def test_fifo_or_held_lock_in_the_store_does_not_hold_up_the_download_or_the_id(self):
         def plant_fifo():
-            os.mkfifo(self.values_file)
+            os.mkfifo(self.value_file)
 
         def hold_lock():
-            # The test process holds the key's lock for the whole run.
+            # Another process holds a lock on the key's folder for the whole run.
             descriptor = os.open(self.key_folder, os.O_RDONLY | os.O_DIRECTORY)
             self.addCleanup(os.close, descriptor)
             fcntl.flock(descriptor, fcntl.LOCK_EX)
 
-        for label, plant in (("FIFO as the values file", plant_fifo),
+        for label, plant in (("FIFO as the value file", plant_fifo),
                              ("lock held on the key", hold_lock)):
             with self.subTest(label):
                 shutil.rmtree(self.env["XDG_CONFIG_HOME"], ignore_errors=True)
+                id_file = os.path.join(self.data_folder(), "installation-id.txt")
+                if os.path.exists(id_file):
+                    os.remove(id_file)
                 os.makedirs(self.key_folder)
                 plant()
                 self.assertLess(self.download(), 6)
+                # A new ID goes to the file only after the registry took it.
+                self.assertIsNotNone(self.read_data_file("installation-id.txt"),
+                                     "the registry refused the installation ID")
 
-    def test_values_file_in_no_known_format_is_replaced(self):
+    def test_value_file_in_no_known_format_is_replaced(self):
         os.makedirs(self.key_folder)
-        with open(self.values_file, "wb") as file:
+        with open(self.value_file, "wb") as file:
             file.write(b"\x00\xffnot a registry\n1:zz:00\n")
         self.assert_store_keeps_the_id()
 
@@ -122,8 +131,8 @@ class LocalHazardsTest(harness.ProgramTestCase):
 
         first_tick = milliseconds() + 3600 * 1000
         os.makedirs(self.key_folder)
-        stale = [".values.tmp-1-0"] + [".values.tmp-1-%X-1" % (tick & 0xFFFFFFFF)
-                                       for tick in range(first_tick, first_tick + 2000)]
+        stale = [VALUE_NAME + ".tmp-1-0"] + [VALUE_NAME + ".tmp-1-%X-1" % (tick & 0xFFFFFFFF)
+                                             for tick in range(first_tick, first_tick + 2000)]
         for name in stale:
             open(os.path.join(self.key_folder, name), "wb").close()
         # Whole seconds only: the run's clock starts less than one second

@@ -1,90 +1,75 @@
-// The registry below HKEY_CURRENT_USER as a per-user store of typed values.
+// The registry below HKEY_CURRENT_USER as a per-user store of typed values,
+// as much of it as the program uses: a key is opened or created, and one
+// value is read or set through it.
 //
 // The store lives in "win32-registry/HKEY_CURRENT_USER" below
-// $XDG_CONFIG_HOME (else $HOME/.config). Every key is a folder (mode 0700)
-// named after the key in lower case, so keys nest as folders do; a key's
-// values are one file ".values" in its folder. Each value keeps its type and
-// its bytes exactly. A change rewrites that file through a temporary file,
-// fsync and rename, under an flock on the key's folder, so a reader sees
-// either the old or the new set of values and two writers lose nothing.
+// $XDG_CONFIG_HOME (else $HOME/.config). A key is a folder (mode 0700)
+// named after the key in lower case, its components nesting as folders do,
+// so creating a key creates its missing parents. A value is one file in its
+// key's folder, named after the value in lower case: its type in decimal, a
+// line feed, then the data bytes exactly. Setting a value writes a new file
+// under a unique temporary name, syncs it and renames it over the old one,
+// so a reader sees the old value or the new one, never a mix, and no lock is
+// needed: of two writers at once the later rename wins, as the later call
+// does on Windows.
 //
-// Nothing another process leaves in the store can hang a caller or make a
-// key unusable for good: every file is opened without blocking and must be a
-// regular file (anything else, a FIFO say, fails the call with
-// ERROR_ACCESS_DENIED); a lock held by someone else is waited for at most
-// two seconds (then ERROR_SHARING_VIOLATION); temporary names carry the
-// process ID, a tick count and an attempt number and are retried when taken,
-// so a file left by an earlier process with the same ID is passed over; and
-// a values file that is not in the store's format (or is absurdly large)
-// reads as a key without values, which the next change replaces whole.
+// Nothing another process leaves in the store can hang a caller: a value
+// file is opened without blocking, anything there that is not a regular
+// file in the store's format (a FIFO, a device, damaged or foreign bytes, a
+// file beyond 64 MiB) reads as a missing value, and a set renames its new
+// file over whatever is there without opening it (a symbolic link is
+// replaced, not followed). Temporary names carry the process ID, a tick
+// count and an attempt number and are retried when taken, so a file left by
+// an earlier process with the same ID is passed over.
 //
 // Differences from Windows:
-// - Keys are opened and created below HKEY_CURRENT_USER only, and values are
-//   read and set through such an opened key only (ERROR_INVALID_HANDLE
-//   otherwise). RegCreateKeyExW reports no disposition (a pointer for one
-//   fails with ERROR_INVALID_PARAMETER), and RegQueryValueExW reads type and
-//   data together only (a null pointer for either, or for the size, fails
-//   with ERROR_INVALID_PARAMETER).
-// - A key name holds ASCII letters, digits, "-" and "_" only, and no empty
-//   component (a leading backslash, two in a row); anything else is refused
-//   with ERROR_INVALID_PARAMETER. One trailing backslash is ignored.
-// - Letter case is ignored in key and value names for ASCII letters only;
-//   other letters in value names compare exactly.
-// - Access is checked for KEY_QUERY_VALUE and KEY_SET_VALUE only; there are
-//   no security descriptors, volatile keys or key classes.
+// - Only subkeys of HKEY_CURRENT_USER are opened and created
+//   (ERROR_INVALID_HANDLE for another parent). A key name holds ASCII
+//   letters, digits, "-" and "_" in components that single backslashes
+//   separate; a value name holds ASCII letters, digits, "-", "_", "{" and
+//   "}" (so there is no unnamed default value). Anything else is refused
+//   with ERROR_INVALID_PARAMETER, so no name can leave the store or take
+//   the form of a temporary name. Letter case is ignored for ASCII letters.
+// - A value cannot share its name with a subkey of the same key.
+// - Access rights are not checked. A handle is one that RegOpenKeyExW or
+//   RegCreateKeyExW gave, closed once.
+// - RegCreateKeyExW reports no disposition (a pointer for one fails with
+//   ERROR_INVALID_PARAMETER), and RegQueryValueExW reads type and data
+//   together only (a null pointer for either, or for the size, fails with
+//   ERROR_INVALID_PARAMETER).
 // - RegSetValueExW stores exactly the bytes it is given. Windows adds a
 //   terminator to string data that lacks one when the unit after the given
 //   size happens to be NUL (it looks past the caller's count); callers here
 //   always count the terminator.
-// - A key whose values file is damaged starts afresh (see above) instead of
-//   failing every later call.
 // - With neither $XDG_CONFIG_HOME nor $HOME set, every key is missing and
 //   creating one fails with ERROR_PATH_NOT_FOUND.
 // - The functions return their code but, like Windows, leave the thread's
 //   last error alone.
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
-#include <unordered_set>
-#include <vector>
 
 #include "platform/posix/error_map.h"
 
 struct HKEY__ {
     std::string folder;  // the key's folder in the store
-    REGSAM access = 0;
 };
 
 namespace {
 
 constexpr char StoreName[] = "win32-registry/HKEY_CURRENT_USER";
-constexpr char ValuesName[] = ".values";
-// Windows limits value data to what fits in memory; a store file this large
+// Windows limits value data to what fits in memory; a value file this large
 // is damaged rather than real.
-constexpr off_t MaxValuesFileBytes = 64 * 1024 * 1024;
-// How long a change waits for another process's lock on the key, and how
-// often it looks again meanwhile.
-constexpr DWORD LockWaitMilliseconds = 2000;
-constexpr long LockPollMilliseconds = 5;
-// Names tried for one temporary values file before the change gives up.
+constexpr off_t MaxValueFileBytes = 64 * 1024 * 1024;
+// Names tried for one temporary value file before the set gives up.
 constexpr int MaxTemporaryAttempts = 20;
-
-std::mutex openKeysLock;
-std::unordered_set<HKEY> openKeys;
-
-bool IsOpen(HKEY key) {
-    std::lock_guard<std::mutex> guard(openKeysLock);
-    return openKeys.count(key) != 0;
-}
 
 // The folder of the store itself, or "" when the user has no home.
 std::string StoreFolder() {
@@ -96,38 +81,45 @@ std::string StoreFolder() {
     return "";
 }
 
-char16_t FoldCase(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? unit + 32 : unit; }
-
-const char HexDigits[] = "0123456789abcdef";
-
-// The folder of a subkey of HKEY_CURRENT_USER, whose folder is `store`:
-// each component of the path becomes a folder named after it in lower case.
-// Only letters, digits, "-" and "_" are taken, so no name can begin with "."
-// or leave the store, and the values file never meets a subkey's folder.
-LSTATUS FolderOfSubKey(const std::string& store, LPCWSTR subKey, std::string& folder) {
-    folder = store;
-    if (subKey == nullptr) return ERROR_SUCCESS;
-    std::u16string path(subKey);
-    if (!path.empty() && path.back() == u'\\') path.pop_back();
-    if (path.empty()) return ERROR_SUCCESS;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = path.find(u'\\', start);
-        const std::u16string component = path.substr(start, end - start);
-        if (component.empty() || component.size() > 255) return ERROR_INVALID_PARAMETER;
-        folder += '/';
-        for (char16_t unit : component) {
-            unit = FoldCase(unit);
-            if (!((unit >= u'a' && unit <= u'z') || (unit >= u'0' && unit <= u'9') ||
-                  unit == u'-' || unit == u'_')) {
-                return ERROR_INVALID_PARAMETER;
-            }
-            folder += static_cast<char>(unit);
+// The store's file name for a value name, or (with `keyPath`) its relative
+// folder for a key name, whose backslashes become slashes. False for an
+// empty name or component and for any unit but those the store takes, so
+// no name is "." or "..", holds a "/" or meets a temporary name.
+bool NameInStore(LPCWSTR name, bool keyPath, std::string& text) {
+    text.clear();
+    if (name == nullptr) return false;
+    const std::string punctuation = keyPath ? "-_" : "-_{}";
+    for (; *name != 0; ++name) {
+        const char16_t unit = *name;
+        if (keyPath && unit == u'\\') {
+            if (text.empty() || text.back() == '/') return false;
+            text += '/';
+        } else if (unit >= u'A' && unit <= u'Z') {
+            text += static_cast<char>(unit - u'A' + 'a');
+        } else if ((unit >= u'a' && unit <= u'z') || (unit >= u'0' && unit <= u'9') ||
+                   (unit < 0x80 &&
+                    punctuation.find(static_cast<char>(unit)) != std::string::npos)) {
+            text += static_cast<char>(unit);
+        } else {
+            return false;
         }
-        if (end == std::u16string::npos) return ERROR_SUCCESS;
-        start = end + 1;
     }
+    return !text.empty() && text.back() != '/';
 }
+
+// The folder of a subkey of HKEY_CURRENT_USER; "" when the user has no
+// store.
+LSTATUS KeyFolder(HKEY parent, LPCWSTR subKey, std::string& folder) {
+    folder.clear();
+    if (parent != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
+    std::string path;
+    if (!NameInStore(subKey, true, path)) return ERROR_INVALID_PARAMETER;
+    const std::string store = StoreFolder();
+    if (!store.empty()) folder = store + "/" + path;
+    return ERROR_SUCCESS;
+}
+
+bool IsKey(HKEY key) { return key != nullptr && key != HKEY_CURRENT_USER; }
 
 bool IsFolder(const std::string& path) {
     struct stat info;
@@ -151,116 +143,30 @@ bool MakeFolders(const std::string& path, int& error) {
     return true;
 }
 
-HKEY NewHandle(const std::string& folder, REGSAM access) {
-    HKEY key = new HKEY__{folder, access};
-    std::lock_guard<std::mutex> guard(openKeysLock);
-    openKeys.insert(key);
-    return key;
-}
-
-// ------------------------------------------------------------ value files
-//
-// One line per value: type in decimal, ":", the name's UTF-16 units in hex
-// (four digits each), ":", the data bytes in hex, LF.
-
-struct StoredValue {
-    DWORD type = REG_NONE;
-    std::u16string name;
-    std::string data;
-};
-
-bool SameName(const std::u16string& a, const std::u16string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-    }
+// A value file's text: its type in decimal, a line feed, then the data.
+bool ParseValue(const std::string& text, DWORD& type, std::string& data) {
+    const std::size_t lineEnd = text.find('\n');
+    if (lineEnd == std::string::npos) return false;
+    const char* end = text.data() + lineEnd;
+    const auto [stop, error] = std::from_chars(text.data(), end, type);
+    if (error != std::errc() || stop != end) return false;
+    data = text.substr(lineEnd + 1);
     return true;
 }
 
-int HexValue(char digit) {
-    if (digit >= '0' && digit <= '9') return digit - '0';
-    if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
-    return -1;
-}
-
-bool ParseHex(const std::string& text, std::size_t unitDigits, std::vector<unsigned>& units) {
-    units.clear();
-    if (text.size() % unitDigits != 0) return false;
-    for (std::size_t at = 0; at < text.size(); at += unitDigits) {
-        unsigned unit = 0;
-        for (std::size_t i = 0; i < unitDigits; ++i) {
-            const int digit = HexValue(text[at + i]);
-            if (digit < 0) return false;
-            unit = unit * 16 + static_cast<unsigned>(digit);
-        }
-        units.push_back(unit);
-    }
-    return true;
-}
-
-bool ParseValues(const std::string& text, std::vector<StoredValue>& values) {
-    values.clear();
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) return false;
-        const std::string line = text.substr(start, end - start);
-        start = end + 1;
-        const std::size_t first = line.find(':');
-        const std::size_t second = first == std::string::npos ? first : line.find(':', first + 1);
-        if (second == std::string::npos || first == 0 || first > 10) return false;
-        StoredValue value;
-        for (std::size_t i = 0; i < first; ++i) {
-            if (line[i] < '0' || line[i] > '9') return false;
-            value.type = value.type * 10 + static_cast<DWORD>(line[i] - '0');
-        }
-        std::vector<unsigned> units;
-        if (!ParseHex(line.substr(first + 1, second - first - 1), 4, units)) return false;
-        for (unsigned unit : units) value.name += static_cast<char16_t>(unit);
-        if (!ParseHex(line.substr(second + 1), 2, units)) return false;
-        for (unsigned byte : units) value.data += static_cast<char>(byte);
-        values.push_back(std::move(value));
-    }
-    return true;
-}
-
-std::string FormatValues(const std::vector<StoredValue>& values) {
-    std::string text;
-    for (const StoredValue& value : values) {
-        text += std::to_string(value.type) + ":";
-        for (char16_t unit : value.name) {
-            for (int shift = 12; shift >= 0; shift -= 4) text += HexDigits[(unit >> shift) & 0xF];
-        }
-        text += ':';
-        for (unsigned char byte : value.data) {
-            text += HexDigits[byte >> 4];
-            text += HexDigits[byte & 0xF];
-        }
-        text += '\n';
-    }
-    return text;
-}
-
-// Reads the values of the key in `folder`; a key without a values file has
-// none, and so has one whose file is not in the store's format. A missing
-// folder means the key was never made (or is gone).
-LSTATUS ReadValues(const std::string& folder, std::vector<StoredValue>& values) {
-    values.clear();
-    if (!IsFolder(folder)) return ERROR_FILE_NOT_FOUND;
-    const std::string path = folder + "/" + ValuesName;
-    // Without O_NONBLOCK a FIFO under this name would wait for a writer.
+// Reads the value file at `path`. A FIFO or device there cannot make the
+// call wait (the open does not block) and, like a file that is not in the
+// store's format, reads as a missing value.
+LSTATUS ReadValue(const std::string& path, DWORD& type, std::string& data) {
     int descriptor;
     do {
         descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     } while (descriptor < 0 && errno == EINTR);
-    if (descriptor < 0) return errno == ENOENT ? ERROR_SUCCESS : Win32ErrorFromErrno(errno);
-    struct stat info;
-    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(descriptor);
-        return ERROR_ACCESS_DENIED;
-    }
+    if (descriptor < 0) return Win32ErrorFromErrno(errno);
     std::string text;
-    bool usable = info.st_size <= MaxValuesFileBytes;
+    struct stat info;
+    bool usable =
+        fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= MaxValueFileBytes;
     LSTATUS status = ERROR_SUCCESS;
     char buffer[8192];
     while (usable) {
@@ -272,11 +178,11 @@ LSTATUS ReadValues(const std::string& folder, std::vector<StoredValue>& values) 
         }
         if (got == 0) break;
         text.append(buffer, static_cast<std::size_t>(got));
-        usable = static_cast<off_t>(text.size()) <= MaxValuesFileBytes;
+        usable = static_cast<off_t>(text.size()) <= MaxValueFileBytes;
     }
     close(descriptor);
-    if (status == ERROR_SUCCESS && !(usable && ParseValues(text, values))) values.clear();
-    return status;
+    if (status != ERROR_SUCCESS) return status;
+    return usable && ParseValue(text, type, data) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 bool WriteAll(int descriptor, const std::string& text) {
@@ -317,15 +223,14 @@ int CreateTemporary(const std::string& target, std::string& temporary, int& erro
     }
 }
 
-// Replaces the values file of `folder` whole: temporary file, fsync,
+// Replaces the file `target` in `folder` whole: temporary file, fsync,
 // rename, fsync of the folder.
-LSTATUS ReplaceValues(const std::string& folder, const std::vector<StoredValue>& values) {
-    const std::string target = folder + "/" + ValuesName;
+LSTATUS ReplaceFile(const std::string& folder, const std::string& target, const std::string& text) {
     std::string temporary;
     int error = 0;
     const int descriptor = CreateTemporary(target, temporary, error);
     if (descriptor < 0) return Win32ErrorFromErrno(error);
-    if (!WriteAll(descriptor, FormatValues(values))) error = errno;
+    if (!WriteAll(descriptor, text)) error = errno;
     if (error == 0 && fsync(descriptor) != 0) error = errno;
     if (close(descriptor) != 0 && error == 0 && errno != EINTR) error = errno;
     if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
@@ -342,121 +247,69 @@ LSTATUS ReplaceValues(const std::string& folder, const std::vector<StoredValue>&
     return ERROR_SUCCESS;
 }
 
-// Takes the exclusive lock on a key's folder, waiting a bounded time for
-// another holder: a process that stopped while holding it (or one that
-// keeps it on purpose) must not hold up the program.
-LSTATUS LockKey(int folderDescriptor) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        if (flock(folderDescriptor, LOCK_EX | LOCK_NB) == 0) return ERROR_SUCCESS;
-        if (errno == EINTR) continue;
-        if (errno != EWOULDBLOCK) return Win32ErrorFromErrno(errno);
-        if (GetTickCount() - start >= LockWaitMilliseconds) return ERROR_SHARING_VIOLATION;
-        const struct timespec pause = {0, LockPollMilliseconds * 1000000};
-        nanosleep(&pause, nullptr);
-    }
-}
-
-// Runs a read-modify-write of one key's values under an exclusive lock on
-// its folder, so that concurrent writers of other values lose nothing.
-template <typename Change>
-LSTATUS ChangeValues(const std::string& folder, Change change) {
-    const int lock = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-    if (lock < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(errno);
-    LSTATUS status = LockKey(lock);
-    std::vector<StoredValue> values;
-    if (status == ERROR_SUCCESS) status = ReadValues(folder, values);
-    if (status == ERROR_SUCCESS) status = change(values);
-    if (status == ERROR_SUCCESS) status = ReplaceValues(folder, values);
-    close(lock);  // also releases the lock
-    return status;
-}
-
 }  // namespace
 
-LSTATUS RegOpenKeyExW(HKEY parent, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result) {
+LSTATUS RegOpenKeyExW(HKEY parent, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    if (parent != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
-    const std::string store = StoreFolder();
     std::string folder;
-    const LSTATUS named = FolderOfSubKey(store, subKey, folder);
-    if (named != ERROR_SUCCESS) return named;
-    if (store.empty() || !IsFolder(folder)) return ERROR_FILE_NOT_FOUND;
-    *result = NewHandle(folder, access);
+    const LSTATUS status = KeyFolder(parent, subKey, folder);
+    if (status != ERROR_SUCCESS) return status;
+    if (folder.empty() || !IsFolder(folder)) return ERROR_FILE_NOT_FOUND;
+    *result = new HKEY__{folder};
     return ERROR_SUCCESS;
 }
 
-LSTATUS RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM access,
+LSTATUS RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM,
                         LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
     if (result == nullptr || disposition != nullptr) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    if (parent != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
-    const std::string store = StoreFolder();
     std::string folder;
-    const LSTATUS named = FolderOfSubKey(store, subKey, folder);
-    if (named != ERROR_SUCCESS) return named;
-    if (store.empty()) return ERROR_PATH_NOT_FOUND;
+    const LSTATUS status = KeyFolder(parent, subKey, folder);
+    if (status != ERROR_SUCCESS) return status;
+    if (folder.empty()) return ERROR_PATH_NOT_FOUND;
     int error = 0;
     // On Windows HKEY_CURRENT_USER always exists; here its folder is made
     // on first use, together with any missing parent keys.
     if (!IsFolder(folder) && !MakeFolders(folder, error)) return Win32ErrorFromErrno(error);
-    *result = NewHandle(folder, access);
+    *result = new HKEY__{folder};
     return ERROR_SUCCESS;
 }
 
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD dataBytes) {
-    if (reserved != nullptr || type == nullptr || data == nullptr || dataBytes == nullptr) {
+    if (!IsKey(key)) return ERROR_INVALID_HANDLE;
+    std::string name;
+    if (reserved != nullptr || type == nullptr || data == nullptr || dataBytes == nullptr ||
+        !NameInStore(valueName, false, name)) {
         return ERROR_INVALID_PARAMETER;
     }
-    if (!IsOpen(key)) return ERROR_INVALID_HANDLE;
-    if ((key->access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
-    std::vector<StoredValue> values;
-    const LSTATUS status = ReadValues(key->folder, values);
+    DWORD storedType = REG_NONE;
+    std::string stored;
+    const LSTATUS status = ReadValue(key->folder + "/" + name, storedType, stored);
     if (status != ERROR_SUCCESS) return status;
-    const std::u16string name = valueName != nullptr ? valueName : u"";
-    for (const StoredValue& value : values) {
-        if (!SameName(value.name, name)) continue;
-        *type = value.type;
-        const DWORD capacity = *dataBytes;
-        *dataBytes = static_cast<DWORD>(value.data.size());
-        if (capacity < value.data.size()) return ERROR_MORE_DATA;
-        if (!value.data.empty()) std::memcpy(data, value.data.data(), value.data.size());
-        return ERROR_SUCCESS;
-    }
-    return ERROR_FILE_NOT_FOUND;
+    *type = storedType;
+    const DWORD capacity = *dataBytes;
+    *dataBytes = static_cast<DWORD>(stored.size());
+    if (capacity < stored.size()) return ERROR_MORE_DATA;
+    if (!stored.empty()) std::memcpy(data, stored.data(), stored.size());
+    return ERROR_SUCCESS;
 }
 
 LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data,
                        DWORD dataBytes) {
-    if (data == nullptr && dataBytes != 0) return ERROR_INVALID_PARAMETER;
-    if (!IsOpen(key)) return ERROR_INVALID_HANDLE;
-    if ((key->access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
-    StoredValue stored;
-    stored.type = type;
-    stored.name = valueName != nullptr ? valueName : u"";
-    if (stored.name.size() > 16383) return ERROR_INVALID_PARAMETER;
-    if (dataBytes != 0) stored.data.assign(reinterpret_cast<const char*>(data), dataBytes);
-    return ChangeValues(key->folder, [&stored](std::vector<StoredValue>& values) -> LSTATUS {
-        for (StoredValue& value : values) {
-            if (SameName(value.name, stored.name)) {
-                // Windows keeps the letter case the value was created with.
-                value.type = stored.type;
-                value.data = stored.data;
-                return ERROR_SUCCESS;
-            }
-        }
-        values.push_back(stored);
-        return ERROR_SUCCESS;
-    });
+    if (!IsKey(key)) return ERROR_INVALID_HANDLE;
+    std::string name;
+    if ((data == nullptr && dataBytes != 0) || !NameInStore(valueName, false, name)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::string text = std::to_string(type) + "\n";
+    if (dataBytes != 0) text.append(reinterpret_cast<const char*>(data), dataBytes);
+    return ReplaceFile(key->folder, key->folder + "/" + name, text);
 }
 
 LSTATUS RegCloseKey(HKEY key) {
-    {
-        std::lock_guard<std::mutex> guard(openKeysLock);
-        if (openKeys.erase(key) == 0) return ERROR_INVALID_HANDLE;
-    }
+    if (!IsKey(key)) return ERROR_INVALID_HANDLE;
     delete key;
     return ERROR_SUCCESS;
 }
