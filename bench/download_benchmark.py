@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
-"""Throughput and memory of a large download: Holwerk against curl.
+"""Wall time and memory of local downloads: Holwerk against curl and wget.
 
-Serves one file of --size-gib GiB from a local HTTP server (Python, os.sendfile
-from tmpfs) and downloads it with Holwerk and with curl in turns, in one run.
-Both write into the same tmpfs folder; Holwerk keeps its 65536-byte reads, its
-flush and its write-through rename. Prints the median wall time of each, the
-ratio Holwerk/curl and each one's peak resident memory (ru_maxrss of wait4,
-through GNU time).
+One run measures four cells, HTTP and HTTPS each with a large body (--large-gib)
+and a small one (--small-bytes), served from 127.0.0.1 by a Python server
+(os.sendfile from tmpfs over HTTP; a throwaway CA made here with the openssl
+command over HTTPS, trusted through SSL_CERT_FILE, --cacert and
+--ca-certificate). In each cell the tools run in turns, each quiet and writing
+into the same tmpfs folder; Holwerk keeps its flush and its write-through
+rename. A first round per cell is a warm-up and measures peak resident memory
+(ru_maxrss through GNU time, Debian package "time": a child forked from this
+Python process would carry the interpreter's pages into its ru_maxrss, which
+the kernel keeps across exec); the timed rounds spawn the tools directly.
+Prints per cell and tool the median wall time, its ratio to curl's, the median
+CPU time and the peak RSS. A tool that is not installed is skipped.
 
 Not a test: ctest does not run it. Example:
-    bench/download_benchmark.py --program build/linux/holwerk --size-gib 1 --runs 5
+    bench/download_benchmark.py --program build/linux/holwerk --large-runs 5 --small-runs 21
 """
 
 import argparse
@@ -17,6 +23,7 @@ import datetime
 import os
 import shutil
 import socket
+import ssl
 import statistics
 import subprocess
 import sys
@@ -25,28 +32,45 @@ import threading
 import time
 
 CHUNK = 1 << 20
-TIME = "/usr/bin/time"  # GNU time, Debian package "time"
+TIME = "/usr/bin/time"  # GNU time
 
 
 def make_source(path, size):
     """A file of `size` bytes that is not all zeros (one random MiB repeated)."""
     block = os.urandom(CHUNK)
     with open(path, "wb") as file:
-        remaining = size
-        while remaining > 0:
-            piece = block[:min(CHUNK, remaining)]
-            file.write(piece)
-            remaining -= len(piece)
+        for offset in range(0, size, CHUNK):
+            file.write(block[:min(CHUNK, size - offset)])
 
 
-class SendfileServer:
-    """Answers every GET with the one file, Content-Length and sendfile."""
+def make_pki(folder):
+    """A throwaway CA and a certificate for 127.0.0.1 signed by it."""
+    def openssl(*args):
+        subprocess.run(["openssl"] + list(args), cwd=folder, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(os.path.join(folder, "server.ext"), "w") as file:
+        file.write("subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n")
+    openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+            "-days", "2", "-keyout", "ca.key", "-out", "ca.pem", "-subj", "/CN=Bench CA",
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign")
+    openssl("req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+            "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1")
+    openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-CAcreateserial", "-days", "2", "-extfile", "server.ext", "-out", "server.pem")
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(os.path.join(folder, "server.pem"), os.path.join(folder, "server.key"))
+    return os.path.join(folder, "ca.pem"), context
 
-    def __init__(self, path):
-        self.path = path
-        self.size = os.path.getsize(path)
+
+class FileServer:
+    """Answers GET /<name> with that file from `folder`, with Content-Length
+    and Connection: close; over TLS when given a context."""
+
+    def __init__(self, folder, context=None):
+        self.folder = folder
+        self.context = context
         self.listener = socket.socket()
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.listener.bind(("127.0.0.1", 0))
         self.listener.listen(16)
         self.port = self.listener.getsockname()[1]
@@ -61,119 +85,140 @@ class SendfileServer:
             threading.Thread(target=self.serve, args=(connection,), daemon=True).start()
 
     def serve(self, connection):
-        with connection:
-            data = b""
-            while b"\r\n\r\n" not in data:
-                chunk = connection.recv(4096)
-                if not chunk:
-                    return
-                data += chunk
-            head = ("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                    "Content-Length: %d\r\nConnection: close\r\n\r\n" % self.size)
-            connection.sendall(head.encode("ascii"))
-            if data.startswith(b"HEAD "):
-                return
-            with open(self.path, "rb") as file:
-                offset = 0
-                while offset < self.size:
-                    try:
-                        sent = os.sendfile(connection.fileno(), file.fileno(), offset,
-                                           self.size - offset)
-                    except OSError:
+        try:
+            if self.context is not None:
+                connection = self.context.wrap_socket(connection, server_side=True)
+            with connection:
+                data = b""
+                while b"\r\n\r\n" not in data:
+                    chunk = connection.recv(4096)
+                    if not chunk:
                         return
-                    if sent == 0:
-                        return
-                    offset += sent
+                    data += chunk
+                name = os.path.basename(data.split(b" ")[1].decode("ascii"))
+                with open(os.path.join(self.folder, name), "rb") as file:
+                    size = os.fstat(file.fileno()).st_size
+                    connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream"
+                                       b"\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % size)
+                    if self.context is None:
+                        connection.sendfile(file)
+                    else:
+                        while block := file.read(CHUNK):
+                            connection.sendall(block)
+        except (OSError, ssl.SSLError):
+            pass
 
-    def url(self):
-        return "http://127.0.0.1:%d/large.bin" % self.port
-
-    def close(self):
-        self.listener.close()
+    def url(self, name):
+        return "%s://127.0.0.1:%d/%s" % ("https" if self.context else "http", self.port, name)
 
 
-def timed_run(command, env, work):
-    """Wall time and CPU time (user + system) in seconds and peak resident
-    memory in KiB of one run.
+def tool_commands(args, ca, url, output):
+    """Each tool's command for one download, quiet, into `output`; None for
+    a tool that is not installed."""
+    secure = url.startswith("https:")
+    holwerk = [os.path.abspath(args.program), "--quiet", "--force", url, output]
+    curl = args.curl and [args.curl, "-q", "--silent", "--show-error", "--fail", "--http1.1",
+                          "--output", output, url] + (["--cacert", ca] if secure else [])
+    wget = args.wget and [args.wget, "--quiet", "--output-document", output, url] + (
+        ["--ca-certificate", ca] if secure else [])
+    return {"holwerk": holwerk, "curl": curl or None, "wget": wget or None}
 
-    The memory is the ru_maxrss that wait4 reports for the program. It is
-    read by GNU time, a small process that forks the program: a child forked
-    from this Python process would carry the interpreter's resident pages
-    into its ru_maxrss (the kernel keeps the high-water mark across exec)."""
+
+def run_once(command, env, work, memory):
+    """Wall and CPU seconds of one run, and its peak RSS in KiB when `memory`."""
+    errors = os.path.join(work, "stderr.txt")
     report = os.path.join(work, "rusage.txt")
-    started = time.monotonic()
-    process = subprocess.run([TIME, "-f", "%M %U %S", "-o", report] + command, env=env,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=False)
-    elapsed = time.monotonic() - started
-    if process.returncode != 0:
-        sys.exit("%s failed with %d: %s" % (command[0], process.returncode,
-                                             process.stderr.decode()))
-    with open(report) as file:
-        peak, user, system = file.read().split()[-3:]
-    return elapsed, float(user) + float(system), int(peak)
+    argv = [TIME, "-f", "%M", "-o", report] + command if memory else command
+    actions = [(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
+               (os.POSIX_SPAWN_OPEN, 2, errors, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)]
+    started = time.perf_counter()
+    pid = os.posix_spawn(argv[0], argv, env, file_actions=actions)
+    _, status, usage = os.wait4(pid, 0)
+    elapsed = time.perf_counter() - started
+    if os.waitstatus_to_exitcode(status) != 0:
+        with open(errors) as file:
+            sys.exit("%s failed (%d): %s" % (command[0], os.waitstatus_to_exitcode(status),
+                                             file.read()))
+    peak = None
+    if memory:
+        with open(report) as file:
+            peak = int(file.read().split()[-1])
+    return elapsed, usage.ru_utime + usage.ru_stime, peak
 
 
-def holwerk_env(home):
-    """A user of its own whose update check is already done for today, so
-    the runs measure the download alone."""
+def bench_env(home, ca):
+    """A user of its own whose Holwerk update check is already done for today,
+    so the runs measure the download alone; SSL_CERT_FILE is how the native
+    Holwerk is told to trust the CA."""
     data = os.path.join(home, "data")
     folder = os.path.join(data, "TolvikSoftware", "Holwerk")
     os.makedirs(folder, exist_ok=True)
-    today = datetime.datetime.now(datetime.timezone.utc).date().isoformat()
+    today = datetime.datetime.now(datetime.timezone.utc).date().isoformat()  # TZ=UTC below
     with open(os.path.join(folder, "update-state.txt"), "w", newline="") as file:
         file.write("last_check=%s\r\nnewer_seen=\r\nlatest_version=\r\ndownload_url=\r\n" % today)
     return {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": home, "TZ": "UTC",
-            "XDG_DATA_HOME": data, "XDG_CONFIG_HOME": os.path.join(home, "config")}
+            "XDG_DATA_HOME": data, "XDG_CONFIG_HOME": os.path.join(home, "config"),
+            "SSL_CERT_FILE": ca}
+
+
+def measure_cell(commands, size, runs, env, work, output):
+    results = {name: [] for name, command in commands.items() if command}
+    for round_number in range(runs + 1):
+        for name in results:
+            if os.path.exists(output):
+                os.remove(output)
+            results[name].append(run_once(commands[name], env, work, round_number == 0))
+            if os.path.getsize(output) != size:
+                sys.exit("%s stored %d bytes instead of %d" % (name, os.path.getsize(output), size))
+    os.remove(output)
+    return results
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--program", default="build/linux/holwerk", help="Holwerk executable")
-    parser.add_argument("--curl", default=shutil.which("curl") or "curl")
-    parser.add_argument("--size-gib", type=float, default=1.0)
-    parser.add_argument("--runs", type=int, default=5, help="runs of each tool")
-    parser.add_argument("--folder", default="/dev/shm", help="tmpfs for source and outputs")
+    parser.add_argument("--curl", default=shutil.which("curl"))
+    parser.add_argument("--wget", default=shutil.which("wget"))
+    parser.add_argument("--large-gib", type=float, default=1.0)
+    parser.add_argument("--small-bytes", type=int, default=1024)
+    parser.add_argument("--large-runs", type=int, default=5, help="timed runs of each tool")
+    parser.add_argument("--small-runs", type=int, default=21, help="timed runs of each tool")
+    parser.add_argument("--folder", default="/dev/shm", help="tmpfs for sources and outputs")
     args = parser.parse_args()
+    for tool in ("curl", "wget"):
+        if not getattr(args, tool):
+            print("%s not installed: skipped" % tool)
 
-    size = int(args.size_gib * (1 << 30))
+    large = int(args.large_gib * (1 << 30))
     work = tempfile.mkdtemp(prefix="holwerk-bench-", dir=args.folder)
+    table = []
     try:
-        source = os.path.join(work, "source.bin")
-        make_source(source, size)
-        server = SendfileServer(source)
-        env = holwerk_env(os.path.join(work, "home"))
-        holwerk_out = os.path.join(work, "holwerk.out")
-        curl_out = os.path.join(work, "curl.out")
-        holwerk_command = [os.path.abspath(args.program), "--quiet", "--force", server.url(),
-                           holwerk_out]
-        curl_command = [args.curl, "--silent", "--show-error", "--fail", "--http1.1",
-                        "--output", curl_out, server.url()]
-        results = {"holwerk": [], "curl": []}
-        for round_number in range(args.runs):
-            for name, command, output in (("holwerk", holwerk_command, holwerk_out),
-                                          ("curl", curl_command, curl_out)):
-                if os.path.exists(output):
-                    os.remove(output)
-                results[name].append(timed_run(command, env, work))
-                if os.path.getsize(output) != size:
-                    sys.exit("%s stored %d bytes instead of %d"
-                             % (name, os.path.getsize(output), size))
-                os.remove(output)
-        server.close()
+        make_source(os.path.join(work, "large.bin"), large)
+        make_source(os.path.join(work, "small.bin"), args.small_bytes)
+        ca, context = make_pki(work)
+        env = bench_env(os.path.join(work, "home"), ca)
+        output = os.path.join(work, "download.out")
+        for server in (FileServer(work), FileServer(work, context)):
+            for name, size, runs in (("large.bin", large, args.large_runs),
+                                     ("small.bin", args.small_bytes, args.small_runs)):
+                commands = tool_commands(args, ca, server.url(name), output)
+                results = measure_cell(commands, size, runs, env, work, output)
+                table.append((server.url(name).split(":")[0].upper(), size, runs, results))
+            server.listener.close()
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
-    print("download of %d bytes (%.2f GiB) from 127.0.0.1, %d runs each, in turns, into %s"
-          % (size, size / (1 << 30), args.runs, args.folder))
-    medians = {}
-    for name in ("holwerk", "curl"):
-        times = [elapsed for elapsed, _, _ in results[name]]
-        medians[name] = statistics.median(times)
-        cpu = statistics.median(seconds for _, seconds, _ in results[name])
-        peak = max(rss for _, _, rss in results[name])
-        print("%-8s median %.3f s  (runs: %s)  median CPU %.3f s  peak RSS %.1f MiB"
-              % (name, medians[name], " ".join("%.3f" % t for t in times), cpu, peak / 1024))
-    print("ratio holwerk/curl (median wall time): %.2f" % (medians["holwerk"] / medians["curl"]))
+    print("downloads from 127.0.0.1 into %s, tools in turns; median of the timed runs, "
+          "peak RSS of the warm-up run" % args.folder)
+    print("%-5s %12s %4s  %-8s %9s %6s %9s %9s" % ("", "bytes", "runs", "tool", "wall s",
+                                                  "/curl", "CPU s", "RSS MiB"))
+    for scheme, size, runs, results in table:
+        medians = {name: statistics.median(r[0] for r in rows[1:]) for name, rows in results.items()}
+        for name, rows in results.items():
+            ratio = "%6.2f" % (medians[name] / medians["curl"]) if "curl" in medians else "     -"
+            print("%-5s %12d %4d  %-8s %9.4f %s %9.4f %9.1f"
+                  % (scheme, size, runs, name, medians[name], ratio,
+                     statistics.median(r[1] for r in rows[1:]), rows[0][2] / 1024))
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 #include "http/download.h"
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -181,11 +182,12 @@ bool SendRequest(const DownloadOptions& options, const std::string& url, Downloa
 // connection closed early as a clean end of data.
 bool StoreBody(HINTERNET request, bool lengthKnown, std::uint64_t announced, HANDLE file,
                DownloadResult& result) {
-    std::vector<char> buffer(ReadBufferBytes);
+    // Not zero-filled: every byte written comes from a read first.
+    const auto buffer = std::make_unique_for_overwrite<char[]>(ReadBufferBytes);
     std::string message;
     for (;;) {
         DWORD read = 0;
-        if (!InternetReadFile(request, buffer.data(), ReadBufferBytes, &read)) {
+        if (!InternetReadFile(request, buffer.get(), ReadBufferBytes, &read)) {
             return Stop(result, ExitNetworkFailure,
                         WithLastError("Fehler beim Lesen der HTTP-Antwort: "));
         }
@@ -197,7 +199,7 @@ bool StoreBody(HINTERNET request, bool lengthKnown, std::uint64_t announced, HAN
             }
         }
         if (read == 0) return true;
-        if (!WriteAllBytes(file, buffer.data(), read, message))
+        if (!WriteAllBytes(file, buffer.get(), read, message))
             return Stop(result, ExitFileFailure, message);
         result.byteCount += read;
     }
@@ -302,9 +304,9 @@ bool DownloadToFile(const DownloadOptions& options, DownloadResult& result) {
     CloseRequestAndConnection(resources);
     if (resources.root != nullptr) InternetCloseHandle(resources.root);
     if (resources.tempCreated && !resources.tempPath.empty()) {
-        std::vector<WCHAR> widePath(PathBufferUnits);
+        std::vector<WCHAR> widePath;
         DWORD error = ERROR_SUCCESS;
-        if (!Utf8ToUtf16(resources.tempPath, widePath.data(), PathBufferUnits)) {
+        if (!Utf8ToUtf16Path(resources.tempPath, widePath)) {
             error = ERROR_INVALID_NAME;
         } else if (!DeleteFileW(widePath.data())) {
             error = GetLastError();

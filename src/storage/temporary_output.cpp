@@ -26,8 +26,8 @@ DWORD ProductTicks() { return GetTickCount(); }
 }  // namespace
 
 bool FileExists(const std::string& path) {
-    std::vector<WCHAR> wide(PathBufferUnits);
-    if (!Utf8ToUtf16(path, wide.data(), PathBufferUnits)) return false;
+    std::vector<WCHAR> wide;
+    if (!Utf8ToUtf16Path(path, wide)) return false;
     return GetFileAttributesW(wide.data()) != INVALID_FILE_ATTRIBUTES;
 }
 
@@ -37,12 +37,12 @@ bool CreateUniqueFile(const std::string& path, const char* infix, TickSource tic
     error = ERROR_SUCCESS;
     handle = INVALID_HANDLE_VALUE;
     const std::string prefix = path + infix + UpperHex(GetCurrentProcessId()) + "-";
-    std::vector<WCHAR> wide(PathBufferUnits);
+    std::vector<WCHAR> wide;
     for (int attempt = 1;; ++attempt) {
         // A fresh tick count for every name: a name taken by a run that
         // started in the same millisecond is unlikely to be taken again.
         tempPath = prefix + UpperHex(tickSource()) + "-" + std::to_string(attempt);
-        if (!Utf8ToUtf16(tempPath, wide.data(), PathBufferUnits)) {
+        if (!Utf8ToUtf16Path(tempPath, wide)) {
             invalidName = true;
             return false;
         }
@@ -98,10 +98,10 @@ bool CommitOutputFile(std::string& tempPath, const std::string& targetPath, bool
     DWORD flags = MOVEFILE_WRITE_THROUGH;
     if (replaceExisting) flags |= MOVEFILE_REPLACE_EXISTING;
     // MOVEFILE_COPY_ALLOWED never: a copy could leave a partly written target.
-    std::vector<WCHAR> from(PathBufferUnits);
-    std::vector<WCHAR> to(PathBufferUnits);
-    const bool fromConverted = Utf8ToUtf16(tempPath, from.data(), PathBufferUnits);
-    const bool toConverted = Utf8ToUtf16(targetPath, to.data(), PathBufferUnits);
+    std::vector<WCHAR> from;
+    std::vector<WCHAR> to;
+    const bool fromConverted = Utf8ToUtf16Path(tempPath, from);
+    const bool toConverted = Utf8ToUtf16Path(targetPath, to);
     if (!fromConverted || !toConverted) {
         errorMessage = "Der Ausgabepfad ist ungültig oder zu lang.";
         return false;

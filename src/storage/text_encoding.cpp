@@ -1,5 +1,6 @@
 #include "storage/text_encoding.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace holwerk {
@@ -33,6 +34,17 @@ bool Utf8ToUtf16(const std::string& text, WCHAR* buffer, std::int64_t capacity) 
     if (last >= 0xD800 && last <= 0xDBFF) return false;
     buffer[written] = 0;
     return true;
+}
+
+bool Utf8ToUtf16Path(const std::string& path, std::vector<WCHAR>& wide) {
+    // UTF-8 never takes fewer bytes than UTF-16 takes units, so a buffer of
+    // the path's length converts every path that fits the full limit; a
+    // zero-filled buffer of the full limit on every file call was a
+    // measurable part of a small download's run.
+    const std::int64_t capacity =
+        std::min<std::int64_t>(static_cast<std::int64_t>(path.size()) + 1, PathBufferUnits);
+    wide.resize(static_cast<std::size_t>(capacity));
+    return Utf8ToUtf16(path, wide.data(), capacity);
 }
 
 }  // namespace holwerk

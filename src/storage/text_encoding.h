@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -18,5 +19,9 @@ std::string Utf16ToUtf8(const WCHAR* text);
 /// Strict conversion into the caller's buffer of `capacity` units including
 /// the terminator; false for ill-formed UTF-8 or text that does not fit.
 bool Utf8ToUtf16(const std::string& text, WCHAR* buffer, std::int64_t capacity);
+
+/// Utf8ToUtf16 of a path into `wide`, sized to the path and bounded by
+/// PathBufferUnits; false for ill-formed UTF-8 or a path that does not fit.
+bool Utf8ToUtf16Path(const std::string& path, std::vector<WCHAR>& wide);
 
 }  // namespace holwerk

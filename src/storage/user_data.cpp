@@ -17,8 +17,8 @@ DWORD ProductTicks() { return GetTickCount(); }
 }  // namespace
 
 bool EnsureDirectory(const std::string& path) {
-    std::vector<WCHAR> wide(PathBufferUnits);
-    if (!Utf8ToUtf16(path, wide.data(), PathBufferUnits)) return false;
+    std::vector<WCHAR> wide;
+    if (!Utf8ToUtf16Path(path, wide)) return false;
     if (CreateDirectoryW(wide.data(), nullptr)) return true;
     return GetLastError() == ERROR_ALREADY_EXISTS;
 }
@@ -39,8 +39,8 @@ bool GetUserDataFolder(std::string& folder) {
 
 bool ReadTextFile(const std::string& path, std::string& content) {
     content.clear();
-    std::vector<WCHAR> wide(PathBufferUnits);
-    if (!Utf8ToUtf16(path, wide.data(), PathBufferUnits)) return false;
+    std::vector<WCHAR> wide;
+    if (!Utf8ToUtf16Path(path, wide)) return false;
     const HANDLE file = CreateFileW(wide.data(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
@@ -65,8 +65,8 @@ bool WriteTextFileAtomic(const std::string& path, const std::string& content) {
 
 bool WriteTextFileAtomic(const std::string& path, const std::string& content,
                          TickSource tickSource) {
-    std::vector<WCHAR> target(PathBufferUnits);
-    if (!Utf8ToUtf16(path, target.data(), PathBufferUnits)) return false;
+    std::vector<WCHAR> target;
+    if (!Utf8ToUtf16Path(path, target)) return false;
     if (content.size() > UINT32_MAX) return false;
     std::string tempPath;
     HANDLE file = INVALID_HANDLE_VALUE;
@@ -81,8 +81,8 @@ bool WriteTextFileAtomic(const std::string& path, const std::string& content,
     if (ok) ok = FlushFileBuffers(file) != FALSE;
     CloseHandle(file);
     // The name converted once already, inside the creation loop.
-    std::vector<WCHAR> temp(PathBufferUnits);
-    Utf8ToUtf16(tempPath, temp.data(), PathBufferUnits);
+    std::vector<WCHAR> temp;
+    Utf8ToUtf16Path(tempPath, temp);
     if (ok) {
         ok = MoveFileExW(temp.data(), target.data(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;

@@ -171,6 +171,35 @@ TEST(Utf8ToUtf16Test, LongestPathFitsThePathBufferAndOneUnitMoreDoesNot) {
     EXPECT_TRUE(Utf8ToUtf16(wide + "p", buffer.data(), PathBufferUnits));
 }
 
+// A path's buffer is sized to the path, but the limit stays the full one.
+TEST(Utf8ToUtf16PathTest, ConvertsEveryPathThatFitsTheFullLimit) {
+    const std::string longest(PathBufferUnits - 1, 'p');
+    std::string pairs;
+    for (int i = 0; i < (PathBufferUnits - 1) / 2; ++i) pairs += "\xF0\x9F\x98\x80";
+    struct Case {
+        const char* name;
+        std::string path;
+        bool fits;
+        std::size_t units;  // converted, without the terminator
+    };
+    const Case cases[] = {
+        {"empty", "", true, 0},
+        {"one byte per unit", "a/b", true, 3},
+        {"two bytes per unit", "\xC3\xA4", true, 1},
+        {"ill-formed", "a\xFF", false, 0},
+        {"longest", longest, true, PathBufferUnits - 1},
+        {"one unit too long", longest + "p", false, 0},
+        {"longest with pairs", pairs + "p", true, PathBufferUnits - 1},
+        {"a pair past the limit", pairs + "\xF0\x9F\x98\x80", false, 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<WCHAR> wide;
+        const bool ok = Utf8ToUtf16Path(c.path, wide);
+        EXPECT_EQ(ok, c.fits) << c.name;
+        if (ok) EXPECT_EQ(std::basic_string<WCHAR>(wide.data()).size(), c.units) << c.name;
+    }
+}
+
 // Capacity 1 leaves no room for a converted unit, and asking the platform for
 // an output size of 0 would make it measure instead of convert.
 TEST(Utf8ToUtf16Test, RefusesUnusableBuffersWithoutTouchingThem) {

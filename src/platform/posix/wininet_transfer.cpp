@@ -162,7 +162,9 @@ bool HttpTransfer::Start(const TransferRequest& request, DWORD& error) {
     receiveTimeoutMs_ = request.receiveTimeoutMs;
     secure_ = request.url.compare(0, 8, "https://") == 0;
     stagingCapacity_ = StagingBytes;
-    staging_ = std::make_unique<char[]>(stagingCapacity_);
+    // Not zero-filled: only bytes copied in are ever read, and a small body
+    // then touches a page of the buffer instead of all of it.
+    staging_ = std::make_unique_for_overwrite<char[]>(stagingCapacity_);
     easy_ = curl_easy_init();
     if (multi_ == nullptr || easy_ == nullptr || !Configure(request) ||
         curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
@@ -378,7 +380,7 @@ std::size_t HttpTransfer::OnBody(char* data, std::size_t size, std::size_t count
             }
             // A single piece larger than the buffer: grow once to its size
             // (libcurl's pieces are bounded by its receive buffer).
-            transfer->staging_ = std::make_unique<char[]>(bytes);
+            transfer->staging_ = std::make_unique_for_overwrite<char[]>(bytes);
             transfer->stagingCapacity_ = bytes;
         } else {
             std::memmove(transfer->staging_.get(),
