@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "platform/posix/error_map.h"
-#include "platform/posix/header_text.h"
 
 namespace holwerk {
 
@@ -56,27 +55,6 @@ DWORD StatusFromLine(std::string_view line) {
         status = status * 10 + static_cast<DWORD>(line[i] - '0');
     }
     return digits == 3 ? status : 0;
-}
-
-// Whether libcurl reads the body as chunks: "chunked" is a member of any
-// Transfer-Encoding line.
-bool IsChunked(const ResponseHead& head) {
-    for (std::size_t i = 1; i < head.lines.size(); ++i) {
-        const std::string_view line = head.lines[i];
-        const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos ||
-            !EqualsIgnoringCase(TrimBlanks(line.substr(0, colon)), "Transfer-Encoding")) {
-            continue;
-        }
-        std::string_view members = line.substr(colon + 1);
-        while (!members.empty()) {
-            const std::size_t comma = members.find(',');
-            if (EqualsIgnoringCase(TrimBlanks(members.substr(0, comma)), "chunked")) return true;
-            members =
-                comma == std::string_view::npos ? std::string_view() : members.substr(comma + 1);
-        }
-    }
-    return false;
 }
 
 const char* NonEmptyEnvironment(const char* name) {
@@ -142,16 +120,10 @@ bool HttpTransfer::Configure(const TransferRequest& request) {
         set(CURLOPT_XFERINFOFUNCTION, &HttpTransfer::OnProgress);
         set(CURLOPT_XFERINFODATA, this);
     }
-    bodyless_ = request.method == "HEAD";
-    if (request.method == "GET") {
-        set(CURLOPT_HTTPGET, 1L);
-    } else if (request.method == "HEAD") {
-        // Without NOBODY libcurl would wait for the body a Content-Length
-        // announces, which a HEAD response never carries.
-        set(CURLOPT_NOBODY, 1L);
-    } else {
-        set(CURLOPT_CUSTOMREQUEST, request.method.c_str());
-    }
+    bodyless_ = request.head;
+    // Without NOBODY libcurl would wait for the body a Content-Length
+    // announces, which a HEAD response never carries.
+    set(request.head ? CURLOPT_NOBODY : CURLOPT_HTTPGET, 1L);
     if (!request.userAgent.empty()) set(CURLOPT_USERAGENT, request.userAgent.c_str());
     set(CURLOPT_HTTPHEADER, headerList_);
     return ok;

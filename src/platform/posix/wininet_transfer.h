@@ -16,25 +16,19 @@
 #include <vector>
 
 #include "platform/posix/win32_api.h"
+#include "platform/posix/wininet_headers.h"
 
 namespace holwerk {
 
 /// What one request sends and how long it may wait.
 struct TransferRequest {
     std::string url;                   // scheme, host, port and escaped target
-    std::string method;                // verb as given
+    bool head = false;                 // HEAD instead of GET
     std::vector<std::string> headers;  // "Name: value" lines, caller's first
     std::string userAgent;             // empty: no User-Agent header
     DWORD connectTimeoutMs = 0;        // 0: libcurl's default
     DWORD sendTimeoutMs = 0;           // idle limit while the request goes out; 0: none
     DWORD receiveTimeoutMs = 0;        // idle limit while waiting for data; 0: none
-};
-
-/// The response head as received: status line first, then the header lines,
-/// each without its line end.
-struct ResponseHead {
-    std::vector<std::string> lines;
-    DWORD statusCode = 0;
 };
 
 /// One request and its response. Cancel() may be called from any thread;
