@@ -1,0 +1,38 @@
+#include "platform/posix/wininet_staging.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace holwerk {
+
+StagingBuffer::StagingBuffer(std::size_t capacity)
+    : bytes_(std::make_unique<char[]>(capacity)), capacity_(capacity) {}
+
+bool StagingBuffer::Append(const char* data, std::size_t size) {
+    if (size > RoomBehind()) {
+        const std::size_t waiting = end_ - begin_;
+        if (waiting + size > capacity_) {
+            if (waiting > 0) return false;
+            bytes_ = std::make_unique<char[]>(size);
+            capacity_ = size;
+        } else {
+            std::memmove(bytes_.get(), bytes_.get() + begin_, waiting);
+        }
+        begin_ = 0;
+        end_ = waiting;
+    }
+    std::memcpy(bytes_.get() + end_, data, size);
+    end_ += size;
+    return true;
+}
+
+std::size_t StagingBuffer::Take(char* buffer, std::size_t capacity) {
+    const std::size_t count = std::min(capacity, end_ - begin_);
+    if (count == 0) return 0;
+    std::memcpy(buffer, bytes_.get() + begin_, count);
+    begin_ += count;
+    if (begin_ == end_) begin_ = end_ = 0;
+    return count;
+}
+
+}  // namespace holwerk
