@@ -187,11 +187,12 @@ std::string EscapeUnsafeBytes(const std::string& url) {
     return PercentEscape(url, IsUnsafeUrlByte);
 }
 
+// The port a URL without one stands for; 0 (none) for other schemes.
 INTERNET_PORT DefaultPort(std::string_view scheme) {
     const std::string lower = LowerAscii(scheme);
-    if (lower == "http") return INTERNET_DEFAULT_HTTP_PORT;
-    if (lower == "https") return INTERNET_DEFAULT_HTTPS_PORT;
-    return INTERNET_INVALID_PORT_NUMBER;
+    if (lower == "http") return 80;
+    if (lower == "https") return 443;
+    return 0;
 }
 
 // One component to hand back: where the caller wants it and what it is.

@@ -18,7 +18,7 @@ struct CrackedUrl {
     std::string_view host;  // an IPv6 literal keeps its brackets
     std::string_view path;
     std::string_view extra;
-    INTERNET_PORT port = INTERNET_INVALID_PORT_NUMBER;  // the scheme's when none is given
+    INTERNET_PORT port = 0;  // the scheme's when none is given; 0: none
 };
 
 /// Takes `url` apart; false with ERROR_INTERNET_UNRECOGNIZED_SCHEME or

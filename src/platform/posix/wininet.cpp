@@ -13,9 +13,9 @@
 //   accept types and no headers given to HttpSendRequestA or
 //   InternetOpenUrlA; InternetConnectA takes no user name or password, and a
 //   URL for InternetOpenUrlA none either. HttpAddRequestHeadersA knows only
-//   HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE, and a line with an
-//   empty value deletes nothing. Each of these fails with
-//   ERROR_INVALID_PARAMETER.
+//   HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE and takes no line with
+//   an empty value (which would delete the header). Each of these fails
+//   with ERROR_INVALID_PARAMETER.
 // - A host stands as it would in a URL: an IPv6 literal only in brackets,
 //   and no blank, control byte or delimiter (ERROR_INVALID_PARAMETER when
 //   connecting).
