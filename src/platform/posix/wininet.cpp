@@ -19,6 +19,8 @@
 // - A host stands as it would in a URL: an IPv6 literal only in brackets,
 //   and no blank, control byte or delimiter (ERROR_INVALID_PARAMETER when
 //   connecting).
+// - Time-outs are set on the handle of InternetOpenA, for every request
+//   below it; another handle fails with ERROR_INTERNET_INCORRECT_HANDLE_TYPE.
 // - Send and receive time-outs are idle limits: a wait fails with 12002 when
 //   nothing arrives for that long, however long the whole transfer takes.
 // - The request target goes out as given, with bytes up to 0x20, 0x7F, from
@@ -57,10 +59,6 @@ using holwerk::InternetObject;
 using holwerk::ObjectRef;
 
 namespace {
-
-constexpr DWORD DefaultConnectTimeoutMs = 60000;
-constexpr DWORD DefaultSendTimeoutMs = 30000;
-constexpr DWORD DefaultReceiveTimeoutMs = 30000;
 
 template <typename T>
 T Fail(DWORD error, T result) {
@@ -124,12 +122,9 @@ bool SendRequest(InternetObject& request, DWORD& error) {
     if (!holwerk::HasRequestHeader(request.headers, "Accept")) {
         transfer.headers.emplace_back("Accept:");
     }
-    transfer.connectTimeoutMs = holwerk::EffectiveLimit(request, &InternetObject::connectTimeoutMs,
-                                                        DefaultConnectTimeoutMs);
-    transfer.sendTimeoutMs =
-        holwerk::EffectiveLimit(request, &InternetObject::sendTimeoutMs, DefaultSendTimeoutMs);
-    transfer.receiveTimeoutMs = holwerk::EffectiveLimit(request, &InternetObject::receiveTimeoutMs,
-                                                        DefaultReceiveTimeoutMs);
+    transfer.connectTimeoutMs = root->connectTimeoutMs;
+    transfer.sendTimeoutMs = root->sendTimeoutMs;
+    transfer.receiveTimeoutMs = root->receiveTimeoutMs;
 
     const auto started = std::make_shared<holwerk::HttpTransfer>();
     if (!holwerk::AttachTransfer(request, started)) {
@@ -178,9 +173,10 @@ HINTERNET InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR, DW
 }
 
 BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD bufferBytes) {
-    const ObjectRef object = holwerk::FindHandle(handle);
-    if (object == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
-    std::optional<DWORD> InternetObject::*limit = nullptr;
+    DWORD error = ERROR_SUCCESS;
+    const ObjectRef object = FindObject(handle, HandleKind::Root, error);
+    if (object == nullptr) return Fail(error, FALSE);
+    DWORD InternetObject::*limit = nullptr;
     switch (option) {
         case INTERNET_OPTION_CONNECT_TIMEOUT:
             limit = &InternetObject::connectTimeoutMs;

@@ -77,12 +77,4 @@ bool CloseHandleTree(HINTERNET handle) {
     return true;
 }
 
-DWORD EffectiveLimit(const InternetObject& object, std::optional<DWORD> InternetObject::*limit,
-                     DWORD fallback) {
-    for (const InternetObject* at = &object; at != nullptr; at = at->parent.get()) {
-        if (at->*limit) return *(at->*limit);
-    }
-    return fallback;
-}
-
 }  // namespace holwerk

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,12 +27,13 @@ struct InternetObject {
     std::vector<std::uintptr_t> children;  // under the table's lock
     bool closed = false;                   // under the table's lock
 
-    // Limits set on this handle; an unset one comes from the parent.
-    std::optional<DWORD> connectTimeoutMs;
-    std::optional<DWORD> sendTimeoutMs;
-    std::optional<DWORD> receiveTimeoutMs;
+    std::string agent;  // root
+    // Root: the limits of every request below it, as WinINet sets them
+    // until InternetSetOptionA changes one.
+    DWORD connectTimeoutMs = 60000;
+    DWORD sendTimeoutMs = 30000;
+    DWORD receiveTimeoutMs = 30000;
 
-    std::string agent;       // root
     std::string host;        // connection and request; an IPv6 literal in brackets
     INTERNET_PORT port = 0;  // connection and request; 0: the scheme's
     bool head = false;       // request: HEAD instead of GET
@@ -60,9 +60,5 @@ bool AttachTransfer(InternetObject& request, const std::shared_ptr<HttpTransfer>
 /// Closes a handle and every handle below it, cancelling their transfers;
 /// false when there is no such handle.
 bool CloseHandleTree(HINTERNET handle);
-
-/// The limit `limit` as set on `object` or the nearest parent, else `fallback`.
-DWORD EffectiveLimit(const InternetObject& object, std::optional<DWORD> InternetObject::*limit,
-                     DWORD fallback);
 
 }  // namespace holwerk
