@@ -10,16 +10,11 @@ StagingBuffer::StagingBuffer(std::size_t capacity)
 
 bool StagingBuffer::Append(const char* data, std::size_t size) {
     if (size > RoomBehind()) {
-        const std::size_t waiting = end_ - begin_;
-        if (waiting + size > capacity_) {
-            if (waiting > 0) return false;
-            bytes_ = std::make_unique<char[]>(size);
-            capacity_ = size;
-        } else {
-            std::memmove(bytes_.get(), bytes_.get() + begin_, waiting);
-        }
-        begin_ = 0;
-        end_ = waiting;
+        if (!Empty()) return false;
+        // Empty, the buffer starts at its front again: only a piece larger
+        // than the whole room needs more.
+        bytes_ = std::make_unique<char[]>(size);
+        capacity_ = size;
     }
     std::memcpy(bytes_.get() + end_, data, size);
     end_ += size;

@@ -9,7 +9,9 @@
 namespace holwerk {
 
 /// A byte queue of fixed room: data is appended at the back and taken from
-/// the front; once taken out entirely, the room is whole again.
+/// the front; once taken out entirely, the room is whole again. Bytes are
+/// appended only while the caller drains nothing, so waiting bytes are never
+/// moved to make room.
 class StagingBuffer {
   public:
     explicit StagingBuffer(std::size_t capacity);
@@ -17,13 +19,12 @@ class StagingBuffer {
     /// Whether no byte waits.
     bool Empty() const { return end_ == begin_; }
 
-    /// Bytes that can still be appended without moving the waiting ones.
+    /// Bytes that can still be appended.
     std::size_t RoomBehind() const { return capacity_ - end_; }
 
-    /// Appends `size` bytes, moving the waiting bytes to the front when that
-    /// makes room. False, with nothing taken, when the waiting bytes leave
-    /// too little room. A piece larger than the whole room is taken only
-    /// into an empty buffer, which then grows once to its size.
+    /// Appends `size` bytes; false, with nothing taken, when they do not fit
+    /// behind the waiting ones. An empty buffer takes a piece of any size,
+    /// growing once to it.
     bool Append(const char* data, std::size_t size);
 
     /// Moves up to `capacity` waiting bytes into `buffer`; returns how many.
