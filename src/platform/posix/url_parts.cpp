@@ -22,8 +22,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posix/url_parts.h"
+
 #include "platform/posix/percent_escape.h"
-#include "platform/posix/win32_api.h"
 
 namespace {
 
@@ -186,11 +187,12 @@ std::string EscapeUnsafeBytes(const std::string& url) {
     return PercentEscape(url, IsUnsafeUrlByte);
 }
 
+// The port a URL without one stands for; 0 (none) for other schemes.
 INTERNET_PORT DefaultPort(std::string_view scheme) {
     const std::string lower = LowerAscii(scheme);
-    if (lower == "http") return INTERNET_DEFAULT_HTTP_PORT;
-    if (lower == "https") return INTERNET_DEFAULT_HTTPS_PORT;
-    return INTERNET_INVALID_PORT_NUMBER;
+    if (lower == "http") return 80;
+    if (lower == "https") return 443;
+    return 0;
 }
 
 // One component to hand back: where the caller wants it and what it is.
@@ -213,71 +215,83 @@ void Store(const ComponentTarget& target) {
 
 }  // namespace
 
-BOOL InternetCrackUrlA(LPCSTR url, DWORD urlLength, DWORD flags, URL_COMPONENTSA* components) {
-    if (url == nullptr || components == nullptr ||
-        components->dwStructSize != sizeof(URL_COMPONENTSA) || flags != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const std::string_view text(url, urlLength == 0 ? std::strlen(url) : urlLength);
+namespace holwerk {
+
+bool CrackUrl(std::string_view text, CrackedUrl& parts, DWORD& error) {
     const std::size_t schemeLength = SchemeLength(text);
     if (schemeLength == 0) {
-        SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-        return FALSE;
+        error = ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+        return false;
     }
-    const std::string_view scheme = text.substr(0, schemeLength);
+    parts = {};
+    parts.scheme = text.substr(0, schemeLength);
     std::string_view rest = text.substr(schemeLength + 1);
 
     // The extra part starts at the first "?" or "#", whichever comes first.
-    std::string_view extra;
     const std::size_t extraStart = rest.find_first_of("?#");
     if (extraStart != std::string_view::npos) {
-        extra = rest.substr(extraStart);
+        parts.extra = rest.substr(extraStart);
         rest = rest.substr(0, extraStart);
     }
 
-    std::string_view userName, password, host, path = rest;
-    INTERNET_PORT port = INTERNET_INVALID_PORT_NUMBER;
+    parts.path = rest;
     if (rest.substr(0, 2) == "//") {
         rest.remove_prefix(2);
         const std::size_t slash = rest.find('/');
         std::string_view authority = rest.substr(0, slash);
-        path = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
+        parts.path = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
         const std::size_t at = authority.rfind('@');
         if (at != std::string_view::npos) {
             const std::string_view userInfo = authority.substr(0, at);
             const std::size_t colon = userInfo.find(':');
-            userName = userInfo.substr(0, colon);
-            if (colon != std::string_view::npos) password = userInfo.substr(colon + 1);
+            parts.userName = userInfo.substr(0, colon);
+            if (colon != std::string_view::npos) parts.password = userInfo.substr(colon + 1);
             authority.remove_prefix(at + 1);
         }
         // A bracketed IPv6 literal keeps its colons; the port follows "]".
         const std::size_t bracket = authority.rfind(']');
         const std::size_t colon =
             authority.find(':', bracket == std::string_view::npos ? 0 : bracket);
-        host = authority.substr(0, colon);
-        port = DefaultPort(scheme);
+        parts.host = authority.substr(0, colon);
+        parts.port = DefaultPort(parts.scheme);
         if (colon != std::string_view::npos) {
             const std::string_view digits = authority.substr(colon + 1);
             std::uint32_t value = 0;
             for (const char c : digits) {
                 if (!IsAsciiDigit(c) ||
                     (value = value * 10 + static_cast<std::uint32_t>(c - '0')) > 65535) {
-                    SetLastError(ERROR_INTERNET_INVALID_URL);
-                    return FALSE;
+                    error = ERROR_INTERNET_INVALID_URL;
+                    return false;
                 }
             }
-            port = static_cast<INTERNET_PORT>(value);
+            parts.port = static_cast<INTERNET_PORT>(value);
         }
     }
+    return true;
+}
 
+}  // namespace holwerk
+
+BOOL InternetCrackUrlA(LPCSTR url, DWORD urlLength, DWORD flags, URL_COMPONENTSA* components) {
+    if (url == nullptr || components == nullptr ||
+        components->dwStructSize != sizeof(URL_COMPONENTSA) || flags != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    holwerk::CrackedUrl parts;
+    DWORD error = ERROR_SUCCESS;
+    if (!holwerk::CrackUrl(std::string_view(url, urlLength == 0 ? std::strlen(url) : urlLength),
+                           parts, error)) {
+        SetLastError(error);
+        return FALSE;
+    }
     const ComponentTarget targets[] = {
-        {&components->lpszScheme, &components->dwSchemeLength, scheme},
-        {&components->lpszHostName, &components->dwHostNameLength, host},
-        {&components->lpszUserName, &components->dwUserNameLength, userName},
-        {&components->lpszPassword, &components->dwPasswordLength, password},
-        {&components->lpszUrlPath, &components->dwUrlPathLength, path},
-        {&components->lpszExtraInfo, &components->dwExtraInfoLength, extra},
+        {&components->lpszScheme, &components->dwSchemeLength, parts.scheme},
+        {&components->lpszHostName, &components->dwHostNameLength, parts.host},
+        {&components->lpszUserName, &components->dwUserNameLength, parts.userName},
+        {&components->lpszPassword, &components->dwPasswordLength, parts.password},
+        {&components->lpszUrlPath, &components->dwUrlPathLength, parts.path},
+        {&components->lpszExtraInfo, &components->dwExtraInfoLength, parts.extra},
     };
     // Every buffer is checked before any is written, so a failure changes nothing.
     for (const ComponentTarget& target : targets) {
@@ -291,7 +305,7 @@ BOOL InternetCrackUrlA(LPCSTR url, DWORD urlLength, DWORD flags, URL_COMPONENTSA
         }
     }
     for (const ComponentTarget& target : targets) Store(target);
-    components->nPort = port;
+    components->nPort = parts.port;
     return TRUE;
 }
 

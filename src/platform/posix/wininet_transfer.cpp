@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "platform/posix/error_map.h"
-#include "platform/posix/header_text.h"
 
 namespace holwerk {
 
@@ -58,27 +57,6 @@ DWORD StatusFromLine(std::string_view line) {
     return digits == 3 ? status : 0;
 }
 
-// Whether libcurl reads the body as chunks: "chunked" is a member of any
-// Transfer-Encoding line.
-bool IsChunked(const ResponseHead& head) {
-    for (std::size_t i = 1; i < head.lines.size(); ++i) {
-        const std::string_view line = head.lines[i];
-        const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos ||
-            !EqualsIgnoringCase(TrimBlanks(line.substr(0, colon)), "Transfer-Encoding")) {
-            continue;
-        }
-        std::string_view members = line.substr(colon + 1);
-        while (!members.empty()) {
-            const std::size_t comma = members.find(',');
-            if (EqualsIgnoringCase(TrimBlanks(members.substr(0, comma)), "chunked")) return true;
-            members =
-                comma == std::string_view::npos ? std::string_view() : members.substr(comma + 1);
-        }
-    }
-    return false;
-}
-
 const char* NonEmptyEnvironment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? value : nullptr;
@@ -88,7 +66,7 @@ const char* NonEmptyEnvironment(const char* name) {
 
 // The multi handle exists from the start, so that Cancel() can wake it from
 // another thread without racing its creation.
-HttpTransfer::HttpTransfer() : multi_(curl_multi_init()) {}
+HttpTransfer::HttpTransfer() : multi_(curl_multi_init()), staging_(StagingBytes) {}
 
 HttpTransfer::~HttpTransfer() {
     // Removing an unfinished transfer closes its connection at once; nothing
@@ -142,29 +120,34 @@ bool HttpTransfer::Configure(const TransferRequest& request) {
         set(CURLOPT_XFERINFOFUNCTION, &HttpTransfer::OnProgress);
         set(CURLOPT_XFERINFODATA, this);
     }
-    bodyless_ = request.method == "HEAD";
-    if (request.method == "GET") {
-        set(CURLOPT_HTTPGET, 1L);
-    } else if (request.method == "HEAD") {
-        // Without NOBODY libcurl would wait for the body a Content-Length
-        // announces, which a HEAD response never carries.
-        set(CURLOPT_NOBODY, 1L);
-    } else {
-        set(CURLOPT_CUSTOMREQUEST, request.method.c_str());
-    }
+    bodyless_ = request.head;
+    // Without NOBODY libcurl would wait for the body a Content-Length
+    // announces, which a HEAD response never carries.
+    set(request.head ? CURLOPT_NOBODY : CURLOPT_HTTPGET, 1L);
     if (!request.userAgent.empty()) set(CURLOPT_USERAGENT, request.userAgent.c_str());
     set(CURLOPT_HTTPHEADER, headerList_);
     return ok;
 }
 
+// A transfer runs only inside its caller's calls, in these states:
+//   head:     Start() drives libcurl until the final response head is
+//             complete (-> body), or the transfer ends or fails (-> failed).
+//   body:     OnBody stages what libcurl receives. When the staging buffer
+//             has less room than one more receive, or a piece does not fit,
+//             libcurl is paused (paused_) and nothing more is read. Read()
+//             hands out staged bytes; with none left it resumes a paused
+//             libcurl and, if that stages nothing, drives it until bytes are
+//             staged (body), the body is complete (-> finished) or the
+//             transfer fails (-> failed).
+//   finished: Read() hands out what is staged, then zero bytes.
+//   failed:   error_ is set for good; Read() hands out what is staged, then
+//             fails with it.
+// Cancel() from another thread sets cancelled_ and wakes the wait; Drive()
+// then fails the transfer with 12017.
 bool HttpTransfer::Start(const TransferRequest& request, DWORD& error) {
     sendTimeoutMs_ = request.sendTimeoutMs;
     receiveTimeoutMs_ = request.receiveTimeoutMs;
     secure_ = request.url.compare(0, 8, "https://") == 0;
-    stagingCapacity_ = StagingBytes;
-    // Not zero-filled: only bytes copied in are ever read, and a small body
-    // then touches a page of the buffer instead of all of it.
-    staging_ = std::make_unique_for_overwrite<char[]>(stagingCapacity_);
     easy_ = curl_easy_init();
     if (multi_ == nullptr || easy_ == nullptr || !Configure(request) ||
         curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
@@ -175,7 +158,7 @@ bool HttpTransfer::Start(const TransferRequest& request, DWORD& error) {
     }
     attached_ = true;
 
-    Drive(&HttpTransfer::HeadComplete);
+    Drive(Until::HeadComplete);
     if (headComplete_) return true;
     // The transfer ended without a final response head and without an error
     // of its own: nothing usable came back.
@@ -185,33 +168,23 @@ bool HttpTransfer::Start(const TransferRequest& request, DWORD& error) {
 }
 
 bool HttpTransfer::Read(char* buffer, std::size_t capacity, std::size_t& count, DWORD& error) {
-    count = 0;
-    if (!StagingHasData()) {
-        stagingBegin_ = 0;
-        stagingEnd_ = 0;
-        if (error_ == ERROR_SUCCESS && !finished_) {
-            if (paused_) {
-                // Resuming hands libcurl's held-back data to OnBody at once,
-                // often enough to serve this call without polling.
-                paused_ = false;
-                const CURLcode result = curl_easy_pause(easy_, CURLPAUSE_CONT);
-                if (result != CURLE_OK) error_ = ErrorFromResult(result);
-            }
-            if (error_ == ERROR_SUCCESS && !StagingHasData()) {
-                Drive(&HttpTransfer::StagingHasData);
-            }
+    if (staging_.Empty() && error_ == ERROR_SUCCESS && !finished_) {
+        if (paused_) {
+            // Resuming hands libcurl's held-back data to OnBody at once,
+            // often enough to serve this call without polling.
+            paused_ = false;
+            const CURLcode result = curl_easy_pause(easy_, CURLPAUSE_CONT);
+            if (result != CURLE_OK) error_ = ErrorFromResult(result);
         }
-        if (!StagingHasData()) {
-            if (error_ != ERROR_SUCCESS) {
-                error = error_;
-                return false;
-            }
-            return true;  // finished, and every byte was handed out
-        }
+        if (error_ == ERROR_SUCCESS && staging_.Empty()) Drive(Until::BodyStaged);
     }
-    count = std::min(capacity, stagingEnd_ - stagingBegin_);
-    std::memcpy(buffer, staging_.get() + stagingBegin_, count);
-    stagingBegin_ += count;
+    // What arrived before a failure is handed out first.
+    count = 0;
+    if (staging_.Empty() && error_ != ERROR_SUCCESS) {
+        error = error_;
+        return false;
+    }
+    count = staging_.Take(buffer, capacity);
     return true;
 }
 
@@ -220,7 +193,7 @@ void HttpTransfer::Cancel() {
     curl_multi_wakeup(multi_);
 }
 
-bool HttpTransfer::Drive(bool (HttpTransfer::*stop)() const) {
+bool HttpTransfer::Drive(Until until) {
     Clock::time_point idleSince = Clock::now();
     std::uint64_t seen = progress_;
     for (;;) {
@@ -234,7 +207,7 @@ bool HttpTransfer::Drive(bool (HttpTransfer::*stop)() const) {
             return false;
         }
         CollectResult();
-        if ((this->*stop)()) return true;
+        if (until == Until::HeadComplete ? headComplete_ : !staging_.Empty()) return true;
         if (finished_ || error_ != ERROR_SUCCESS) return false;
 
         const Clock::time_point now = Clock::now();
@@ -369,31 +342,15 @@ std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
 std::size_t HttpTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* self) {
     auto* transfer = static_cast<HttpTransfer*>(self);
     const std::size_t bytes = size * count;
-    if (transfer->stagingEnd_ + bytes > transfer->stagingCapacity_) {
-        const std::size_t held = transfer->stagingEnd_ - transfer->stagingBegin_;
-        if (held + bytes > transfer->stagingCapacity_) {
-            if (held > 0) {
-                // Full: libcurl keeps this piece and stops reading until the
-                // caller has drained the staging buffer.
-                transfer->paused_ = true;
-                return CURL_WRITEFUNC_PAUSE;
-            }
-            // A single piece larger than the buffer: grow once to its size
-            // (libcurl's pieces are bounded by its receive buffer).
-            transfer->staging_ = std::make_unique_for_overwrite<char[]>(bytes);
-            transfer->stagingCapacity_ = bytes;
-        } else {
-            std::memmove(transfer->staging_.get(),
-                         transfer->staging_.get() + transfer->stagingBegin_, held);
-        }
-        transfer->stagingBegin_ = 0;
-        transfer->stagingEnd_ = held;
+    if (!transfer->staging_.Append(data, bytes)) {
+        // Full: libcurl keeps this piece and stops reading until the caller
+        // has drained the staging buffer.
+        transfer->paused_ = true;
+        return CURL_WRITEFUNC_PAUSE;
     }
-    std::memcpy(transfer->staging_.get() + transfer->stagingEnd_, data, bytes);
-    transfer->stagingEnd_ += bytes;
     transfer->progress_ += bytes;
-    if (!transfer->paused_ && transfer->stagingCapacity_ - transfer->stagingEnd_ <
-                                  static_cast<std::size_t>(ReceiveBufferBytes)) {
+    if (!transfer->paused_ &&
+        transfer->staging_.RoomBehind() < static_cast<std::size_t>(ReceiveBufferBytes)) {
         // Less room than one more receive: stop libcurl before it reads
         // again. The rest of the current receive still arrives here and
         // fits; refusing a piece instead would make libcurl copy the whole

@@ -11,30 +11,24 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/posix/win32_api.h"
+#include "platform/posix/wininet_headers.h"
+#include "platform/posix/wininet_staging.h"
 
 namespace holwerk {
 
 /// What one request sends and how long it may wait.
 struct TransferRequest {
     std::string url;                   // scheme, host, port and escaped target
-    std::string method;                // verb as given
+    bool head = false;                 // HEAD instead of GET
     std::vector<std::string> headers;  // "Name: value" lines, caller's first
     std::string userAgent;             // empty: no User-Agent header
     DWORD connectTimeoutMs = 0;        // 0: libcurl's default
     DWORD sendTimeoutMs = 0;           // idle limit while the request goes out; 0: none
     DWORD receiveTimeoutMs = 0;        // idle limit while waiting for data; 0: none
-};
-
-/// The response head as received: status line first, then the header lines,
-/// each without its line end.
-struct ResponseHead {
-    std::vector<std::string> lines;
-    DWORD statusCode = 0;
 };
 
 /// One request and its response. Cancel() may be called from any thread;
@@ -72,12 +66,13 @@ class HttpTransfer {
     static int OnConnected(void* self, char*, char*, int, int);
     static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
+    // What Drive() waits for.
+    enum class Until { HeadComplete, BodyStaged };
+
     bool Configure(const TransferRequest& request);
-    bool HeadComplete() const { return headComplete_; }
-    bool StagingHasData() const { return stagingEnd_ > stagingBegin_; }
-    // Runs libcurl until `stop` holds for this transfer or the transfer ends;
-    // false when it failed (error_ set) or stayed idle past its limit.
-    bool Drive(bool (HttpTransfer::*stop)() const);
+    // Runs libcurl until `until` holds or the transfer ends; false when it
+    // failed (error_ set) or stayed idle past its limit.
+    bool Drive(Until until);
     void CollectResult();
     DWORD IdleLimitMs();
     DWORD ErrorFromResult(CURLcode result) const;
@@ -105,12 +100,8 @@ class HttpTransfer {
     bool headComplete_ = false;
     bool closeNotifyReceived_ = false;  // the server ended TLS with close_notify
 
-    // Body bytes between libcurl and the caller: [stagingBegin_, stagingEnd_).
-    std::unique_ptr<char[]> staging_;
-    std::size_t stagingCapacity_ = 0;
-    std::size_t stagingBegin_ = 0;
-    std::size_t stagingEnd_ = 0;
-    bool paused_ = false;
+    StagingBuffer staging_;  // body bytes between libcurl and the caller
+    bool paused_ = false;    // libcurl holds back what it receives
 
     bool finished_ = false;
     DWORD error_ = ERROR_SUCCESS;     // sticky once the transfer failed

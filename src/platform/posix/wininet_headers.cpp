@@ -1,0 +1,150 @@
+#include "platform/posix/wininet_headers.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace holwerk {
+
+namespace {
+
+bool EqualsIgnoringCase(std::string_view left, std::string_view right) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    return left.size() == right.size() &&
+           std::equal(left.begin(), left.end(), right.begin(),
+                      [&](char a, char b) { return lower(a) == lower(b); });
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+// A token as RFC 9110 defines it, as header names are.
+bool IsToken(std::string_view text) {
+    return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte <= 0x20 || byte >= 0x7F || std::strchr("\"(),/:;<=>?@[\\]{}", c) != nullptr;
+    });
+}
+
+bool IsFieldValue(std::string_view text) {
+    return std::none_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && c != '\t') || byte == 0x7F;
+    });
+}
+
+// Splits "Name: value" into its trimmed parts; false without a colon.
+bool SplitHeaderLine(std::string_view line, std::string_view& name, std::string_view& value) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return false;
+    name = TrimBlanks(line.substr(0, colon));
+    value = TrimBlanks(line.substr(colon + 1));
+    return true;
+}
+
+// The value of the `occurrence`th header line named `name`.
+bool FindResponseHeader(const ResponseHead& head, std::string_view name, DWORD occurrence,
+                        std::string_view& value) {
+    for (std::size_t i = 1; i < head.lines.size(); ++i) {
+        std::string_view lineName;
+        if (SplitHeaderLine(head.lines[i], lineName, value) && EqualsIgnoringCase(lineName, name) &&
+            occurrence-- == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool AddRequestHeaders(RequestHeaders& headers, std::string_view text, DWORD& error) {
+    RequestHeaders lines;
+    while (!text.empty()) {
+        const std::size_t end = text.find_first_of("\r\n");
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (TrimBlanks(line).empty()) continue;
+        std::string_view name, value;
+        if (!SplitHeaderLine(line, name, value) || !IsToken(name) || value.empty() ||
+            !IsFieldValue(value)) {
+            error = ERROR_INVALID_PARAMETER;
+            return false;
+        }
+        lines.emplace_back(name, value);
+    }
+    for (auto& line : lines) {
+        const auto existing = std::find_if(headers.begin(), headers.end(), [&](const auto& h) {
+            return EqualsIgnoringCase(h.first, line.first);
+        });
+        if (existing != headers.end()) {
+            existing->second = std::move(line.second);
+        } else {
+            headers.push_back(std::move(line));
+        }
+    }
+    return true;
+}
+
+bool HasRequestHeader(const RequestHeaders& headers, std::string_view name) {
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const auto& header) { return EqualsIgnoringCase(header.first, name); });
+}
+
+bool QueryResponseText(const ResponseHead& head, DWORD level, DWORD occurrence, std::string& text,
+                       DWORD& error) {
+    const char* name = nullptr;
+    switch (level) {
+        case HTTP_QUERY_STATUS_CODE: {
+            const std::string& statusLine = head.lines.front();
+            const std::size_t begin = statusLine.find(' ');
+            if (begin == std::string::npos) break;
+            text = statusLine.substr(begin + 1, statusLine.find(' ', begin + 1) - begin - 1);
+            return true;
+        }
+        case HTTP_QUERY_RAW_HEADERS_CRLF:
+            text.clear();
+            for (const std::string& line : head.lines) text += line + "\r\n";
+            text += "\r\n";
+            return true;
+        case HTTP_QUERY_CONTENT_LENGTH:
+            name = "Content-Length";
+            break;
+        case HTTP_QUERY_LOCATION:
+            name = "Location";
+            break;
+        case HTTP_QUERY_TRANSFER_ENCODING:
+            name = "Transfer-Encoding";
+            break;
+        default:
+            error = ERROR_INVALID_PARAMETER;
+            return false;
+    }
+    std::string_view value;
+    if (name != nullptr && FindResponseHeader(head, name, occurrence, value)) {
+        text = value;
+        return true;
+    }
+    error = ERROR_HTTP_HEADER_NOT_FOUND;
+    return false;
+}
+
+bool IsChunked(const ResponseHead& head) {
+    for (std::size_t i = 1; i < head.lines.size(); ++i) {
+        std::string_view name, members;
+        if (!SplitHeaderLine(head.lines[i], name, members) ||
+            !EqualsIgnoringCase(name, "Transfer-Encoding")) {
+            continue;
+        }
+        while (!members.empty()) {
+            const std::size_t comma = members.find(',');
+            if (EqualsIgnoringCase(TrimBlanks(members.substr(0, comma)), "chunked")) return true;
+            members =
+                comma == std::string_view::npos ? std::string_view() : members.substr(comma + 1);
+        }
+    }
+    return false;
+}
+
+}  // namespace holwerk
