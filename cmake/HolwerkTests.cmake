@@ -5,13 +5,18 @@
 set(HOLWERK_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources")
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-add_subdirectory(${HOLWERK_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+# SYSTEM: its headers are not held to the project's warnings.
+add_subdirectory(${HOLWERK_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+# Its sources follow its own warning rules, which are not ours to enforce.
+set_target_properties(gtest gtest_main PROPERTIES COMPILE_WARNING_AS_ERROR OFF)
 
 add_executable(holwerk_unit_tests)
 target_link_libraries(holwerk_unit_tests PRIVATE holwerk_core GTest::gtest_main)
+holwerk_strict(holwerk_unit_tests)
 
 add_executable(holwerk_contract_tests)
 target_link_libraries(holwerk_contract_tests PRIVATE holwerk_core GTest::gtest_main)
+holwerk_strict(holwerk_contract_tests)
 
 function(holwerk_unit_tests)
   target_sources(holwerk_unit_tests PRIVATE ${ARGN})

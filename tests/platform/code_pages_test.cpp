@@ -20,7 +20,8 @@ constexpr WCHAR Guard = 0x7777;
 std::string Hex(const std::string& bytes) {
     static const char digits[] = "0123456789ABCDEF";
     std::string text;
-    for (const unsigned char byte : bytes) {
+    for (const char raw : bytes) {
+        const auto byte = static_cast<unsigned char>(raw);
         text += "\\x";
         text += digits[byte >> 4];
         text += digits[byte & 15];

@@ -253,7 +253,9 @@ TEST_F(WinInetContract, BodyCutShortFailsTheRead) {
         std::string body;
         EXPECT_FALSE(exchange.ReadBody(65536, body));
         EXPECT_EQ(exchange.error, ERROR_INTERNET_CONNECTION_ABORTED);
-        if (c.bodyRead != nullptr) EXPECT_EQ(body, c.bodyRead);
+        if (c.bodyRead != nullptr) {
+            EXPECT_EQ(body, c.bodyRead);
+        }
     }
 }
 
@@ -347,7 +349,9 @@ TEST_F(WinInetContract, StalledResponseHeadFailsSendWithTimeout) {
 DWORD FailedOpenUrlError(std::uint16_t port, DWORD option = 0, DWORD limitMs = 0) {
     HINTERNET root = OpenRoot();
     EXPECT_NE(root, nullptr);
-    if (option != 0) EXPECT_TRUE(InternetSetOptionA(root, option, &limitMs, sizeof limitMs));
+    if (option != 0) {
+        EXPECT_TRUE(InternetSetOptionA(root, option, &limitMs, sizeof limitMs));
+    }
     const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
     SetLastError(0);
     HINTERNET request = InternetOpenUrlA(root, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0);
@@ -521,7 +525,9 @@ TEST_F(WinInetContract, RequestLineCarriesNoBlanksOrControlBytes) {
         if (RunningUnderWine() && byte != ' ') continue;
         EXPECT_TRUE(byte > 0x20 && byte != 0x7F) << "byte " << int(byte) << " in " << target;
     }
-    if (!RunningUnderWine()) EXPECT_EQ(target, "/a%20b%09c%01%7F%C3%A4?q=1%202");
+    if (!RunningUnderWine()) {
+        EXPECT_EQ(target, "/a%20b%09c%01%7F%C3%A4?q=1%202");
+    }
 }
 
 TEST_F(WinInetContract, RequestTargetGoesOutAsGiven) {
@@ -682,8 +688,12 @@ TEST_F(WinInetContract, TrailersPastTheHeadBoundFailTheRead) {
             }
             std::string body;
             EXPECT_EQ(exchange.ReadBody(65536, body), !refused);
-            if (refused) EXPECT_EQ(exchange.error, ERROR_HTTP_INVALID_SERVER_RESPONSE);
-            if (!refused) EXPECT_EQ(body, "hello");
+            if (refused) {
+                EXPECT_EQ(exchange.error, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+            }
+            if (!refused) {
+                EXPECT_EQ(body, "hello");
+            }
         }
     }
 }

@@ -232,7 +232,8 @@ std::string FormatValues(const std::vector<StoredValue>& values) {
             for (int shift = 12; shift >= 0; shift -= 4) text += HexDigits[(unit >> shift) & 0xF];
         }
         text += ':';
-        for (unsigned char byte : value.data) {
+        for (const char raw : value.data) {
+            const auto byte = static_cast<unsigned char>(raw);
             text += HexDigits[byte >> 4];
             text += HexDigits[byte & 0xF];
         }
@@ -253,7 +254,8 @@ LSTATUS ReadValues(const std::string& folder, std::vector<StoredValue>& values) 
     do {
         descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     } while (descriptor < 0 && errno == EINTR);
-    if (descriptor < 0) return errno == ENOENT ? ERROR_SUCCESS : Win32ErrorFromErrno(errno);
+    if (descriptor < 0)
+        return errno == ENOENT ? LSTATUS{ERROR_SUCCESS} : Win32StatusFromErrno(errno);
     struct stat info;
     if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(descriptor);
@@ -267,7 +269,7 @@ LSTATUS ReadValues(const std::string& folder, std::vector<StoredValue>& values) 
         const ssize_t got = read(descriptor, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
-            status = Win32ErrorFromErrno(errno);
+            status = Win32StatusFromErrno(errno);
             break;
         }
         if (got == 0) break;
@@ -324,14 +326,14 @@ LSTATUS ReplaceValues(const std::string& folder, const std::vector<StoredValue>&
     std::string temporary;
     int error = 0;
     const int descriptor = CreateTemporary(target, temporary, error);
-    if (descriptor < 0) return Win32ErrorFromErrno(error);
+    if (descriptor < 0) return Win32StatusFromErrno(error);
     if (!WriteAll(descriptor, FormatValues(values))) error = errno;
     if (error == 0 && fsync(descriptor) != 0) error = errno;
     if (close(descriptor) != 0 && error == 0 && errno != EINTR) error = errno;
     if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
     if (error != 0) {
         unlink(temporary.c_str());
-        return Win32ErrorFromErrno(error);
+        return Win32StatusFromErrno(error);
     }
     const int folderDescriptor =
         open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
@@ -350,7 +352,7 @@ LSTATUS LockKey(int folderDescriptor) {
     for (;;) {
         if (flock(folderDescriptor, LOCK_EX | LOCK_NB) == 0) return ERROR_SUCCESS;
         if (errno == EINTR) continue;
-        if (errno != EWOULDBLOCK) return Win32ErrorFromErrno(errno);
+        if (errno != EWOULDBLOCK) return Win32StatusFromErrno(errno);
         if (GetTickCount() - start >= LockWaitMilliseconds) return ERROR_SHARING_VIOLATION;
         const struct timespec pause = {0, LockPollMilliseconds * 1000000};
         nanosleep(&pause, nullptr);
@@ -362,7 +364,8 @@ LSTATUS LockKey(int folderDescriptor) {
 template <typename Change>
 LSTATUS ChangeValues(const std::string& folder, Change change) {
     const int lock = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-    if (lock < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(errno);
+    if (lock < 0)
+        return errno == ENOENT ? LSTATUS{ERROR_FILE_NOT_FOUND} : Win32StatusFromErrno(errno);
     LSTATUS status = LockKey(lock);
     std::vector<StoredValue> values;
     if (status == ERROR_SUCCESS) status = ReadValues(folder, values);
@@ -400,7 +403,7 @@ LSTATUS RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSA
     int error = 0;
     // On Windows HKEY_CURRENT_USER always exists; here its folder is made
     // on first use, together with any missing parent keys.
-    if (!IsFolder(folder) && !MakeFolders(folder, error)) return Win32ErrorFromErrno(error);
+    if (!IsFolder(folder) && !MakeFolders(folder, error)) return Win32StatusFromErrno(error);
     *result = NewHandle(folder, access);
     return ERROR_SUCCESS;
 }
