@@ -26,7 +26,9 @@ using SendLength = int;
 void CloseSocket(NativeSocket socket) { closesocket(socket); }
 void MakeNonBlocking(NativeSocket socket) {
     u_long on = 1;
-    ioctlsocket(socket, FIONBIO, &on);
+    // FIONBIO is an unsigned bit pattern above LONG_MAX; ioctlsocket takes
+    // it as long, which in C++20 keeps every bit.
+    ioctlsocket(socket, static_cast<long>(FIONBIO), &on);
 }
 bool StartSockets() {
     static const bool started = [] {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,8 +80,8 @@ class Exchange {
             return Failed();
         }
         if (receiveTimeoutMs != 0) {
-            for (const DWORD option :
-                 {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+            for (const DWORD option : std::initializer_list<DWORD>{
+                     INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
                 if (!InternetSetOptionA(root, option, &receiveTimeoutMs, sizeof(DWORD))) {
                     return Failed();
                 }
@@ -175,7 +176,8 @@ TEST_F(WinInetContract, StatusIsAFourByteNumberAndMissingHeaderIsNotFound) {
                                &status, &statusSize, nullptr));
     EXPECT_EQ(status, 404u);
     EXPECT_EQ(statusSize, sizeof(DWORD));
-    for (const DWORD level : {HTTP_QUERY_LOCATION, HTTP_QUERY_TRANSFER_ENCODING}) {
+    for (const DWORD level :
+         std::initializer_list<DWORD>{HTTP_QUERY_LOCATION, HTTP_QUERY_TRANSFER_ENCODING}) {
         DWORD size = 0;
         SetLastError(0);
         EXPECT_FALSE(HttpQueryInfoA(exchange.request, level, nullptr, &size, nullptr)) << level;
