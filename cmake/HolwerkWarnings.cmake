@@ -8,7 +8,9 @@ target_compile_options(holwerk_warnings INTERFACE
   "$<$<AND:$<COMPILE_LANGUAGE:CXX>,$<CXX_COMPILER_ID:GNU,Clang,AppleClang>>:-Wall;-Wextra;-Wpedantic;-Wshadow;-Wconversion;-Wsign-conversion>"
   "$<$<AND:$<COMPILE_LANGUAGE:CXX>,$<CXX_COMPILER_ID:MSVC>>:/W4>")
 
-# The warnings above, for one of the project's own targets.
+# Standard C++20 without compiler extensions, and the warnings above, for one
+# of the project's own targets.
 function(holwerk_strict target)
   target_link_libraries(${target} PRIVATE holwerk_warnings)
+  set_target_properties(${target} PROPERTIES CXX_EXTENSIONS OFF)
 endfunction()
