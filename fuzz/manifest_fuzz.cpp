@@ -80,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (holwerk::IsUsableDownloadPageUrl(page)) {
         holwerk::FuzzCheck(holwerk::IsHttpsUrl(page), "a usable download page is https");
-        for (const unsigned char c : page) {
+        for (const char raw : page) {
+            const auto c = static_cast<unsigned char>(raw);
             holwerk::FuzzCheck(c > 0x20 && c < 0x7F,
                                "a usable download page is printable ASCII without blanks");
         }

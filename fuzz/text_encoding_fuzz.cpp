@@ -23,7 +23,7 @@ std::optional<std::u16string> ReferenceUtf16(const std::string& text) {
     std::u16string units;
     for (std::size_t at = 0; at < text.size();) {
         const auto lead = static_cast<unsigned char>(text[at]);
-        int length = 0;
+        std::size_t length = 0;
         char32_t value = 0;
         if (lead < 0x80) {
             length = 1, value = lead;
@@ -37,7 +37,7 @@ std::optional<std::u16string> ReferenceUtf16(const std::string& text) {
             return std::nullopt;
         }
         if (at + length > text.size()) return std::nullopt;
-        for (int i = 1; i < length; ++i) {
+        for (std::size_t i = 1; i < length; ++i) {
             const auto next = static_cast<unsigned char>(text[at + i]);
             if ((next & 0xC0) != 0x80) return std::nullopt;
             value = (value << 6) | (next & 0x3F);

@@ -20,7 +20,8 @@ namespace holwerk {
 namespace {
 
 bool IsCleanForRequestLine(const std::string& text) {
-    for (const unsigned char c : text) {
+    for (const char raw : text) {
+        const auto c = static_cast<unsigned char>(raw);
         if (c <= 0x20 || c == 0x7F) return false;
     }
     return true;

@@ -11,7 +11,11 @@ seconds=${1:-20}
 shift || true
 
 cmake --preset fuzz -S "$root" >/dev/null
-cmake --build "$root/build/fuzz" -j2 >/dev/null
+# Quiet unless the build fails (a warning is an error there, too).
+if ! cmake --build "$root/build/fuzz" -j2 >"$root/build/fuzz/build.log" 2>&1; then
+    tail -n 60 "$root/build/fuzz/build.log"
+    exit 1
+fi
 
 if [ $# -gt 0 ]; then
     targets=("$@")

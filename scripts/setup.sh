@@ -10,6 +10,8 @@ if [ "${1:-}" != native ]; then
     packages+=(g++-mingw-w64-x86-64-posix wine wine64 icoutils)
     # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
     packages+=(clang libclang-rt-14-dev)
+    # The format check: clang-format 14, the version .clang-format is kept for.
+    packages+=(clang-format)
     # Release packages and their checks: the manual's renderings, CPack's
     # dependency search, lintian, hardening-check, Authenticode signing.
     release_packages=(groff-base man-db bsdextrautils gzip dpkg-dev lintian devscripts

@@ -1,22 +1,22 @@
 #!/usr/bin/env bash
 # Sets up what is missing, checks that the POSIX platform layer offers no more
-# than the program uses, builds every preset and runs all tests: the native
-# build, the Windows build under Wine, the native build under AddressSanitizer
-# and UBSan, the release packages (reproducible, and as a user receives them)
-# and a short bounded run of every fuzz target.
+# than the program uses and that the C++ sources are formatted, builds every
+# preset and runs all tests: the native build, the Windows build under Wine,
+# the native build under AddressSanitizer and UBSan, the release packages
+# (reproducible, and as a user receives them) and a short bounded run of
+# every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 status=0
 echo "== platform surface"
 python3 scripts/check_platform_surface.py || status=1
+echo "== format"
+scripts/check_format.sh || status=1
+# Each workflow configures, builds (warnings are errors) and runs ctest.
 for preset in linux windows asan; do
-    cmake --preset "$preset"
-    cmake --build --preset "$preset"
-done
-for preset in linux windows asan; do
-    echo "== ctest --preset $preset"
-    ctest --preset "$preset" || status=1
+    echo "== workflow $preset"
+    cmake --workflow --preset "$preset" || status=1
 done
 echo "== release packages, made twice more from fresh clones to prove them reproducible"
 scripts/release.sh --check || status=1

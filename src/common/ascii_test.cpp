@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 
 namespace holwerk {
@@ -24,11 +25,13 @@ TEST(AsciiTest, LowerCasesAsciiLettersOnly) {
 
 // What may never reach a request line, a header or a console line as it is.
 TEST(AsciiTest, ControlBytesBlankAndDeleteAreControlOrBlank) {
-    for (const unsigned char byte : {0x00, 0x09, 0x0A, 0x0D, 0x1B, 0x1F, 0x20, 0x7F}) {
+    for (const unsigned char byte :
+         std::initializer_list<unsigned char>{0x00, 0x09, 0x0A, 0x0D, 0x1B, 0x1F, 0x20, 0x7F}) {
         EXPECT_TRUE(IsControlOrBlank(byte)) << int{byte};
     }
     // Bytes from 0x80 belong to UTF-8 text; callers that refuse them say so.
-    for (const unsigned char byte : {0x21, 0x41, 0x7E, 0x80, 0x9B, 0xC3, 0xFF}) {
+    for (const unsigned char byte :
+         std::initializer_list<unsigned char>{0x21, 0x41, 0x7E, 0x80, 0x9B, 0xC3, 0xFF}) {
         EXPECT_FALSE(IsControlOrBlank(byte)) << int{byte};
     }
 }

@@ -2,6 +2,8 @@
 
 namespace holwerk {
 
-std::string WindowsErrorText(std::uint32_t code) { return "Windows-Fehler " + std::to_string(code); }
+std::string WindowsErrorText(std::uint32_t code) {
+    return "Windows-Fehler " + std::to_string(code);
+}
 
 }  // namespace holwerk

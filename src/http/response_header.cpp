@@ -4,8 +4,7 @@
 
 namespace holwerk {
 
-bool QueryResponseHeader(HINTERNET request, DWORD infoLevel, std::string& value,
-                         DWORD occurrence) {
+bool QueryResponseHeader(HINTERNET request, DWORD infoLevel, std::string& value, DWORD occurrence) {
     value.clear();
     // The first call only asks how large the value is; its result says
     // nothing more than the size does.

@@ -61,7 +61,9 @@ TEST(ReadBodyFramingTest, TrustsOnlyFramingThatLeavesNoDoubt) {
                      ::testing::PrintToString(expected.encodings));
         std::uint64_t length = 0;
         EXPECT_EQ(ReadBodyFraming(expected.lengths, expected.encodings, length), expected.framing);
-        if (expected.framing == Length) EXPECT_EQ(length, expected.length);
+        if (expected.framing == Length) {
+            EXPECT_EQ(length, expected.length);
+        }
     }
 }
 

@@ -11,11 +11,14 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// In this order: windows.h first, the others rely on its declarations.
+// clang-format off
 #include <windows.h>
 #include <wininet.h>
 #include <shlobj.h>
 #include <shellapi.h>
 #include <objbase.h>
+// clang-format on
 #else
 #include "platform/posix/win32_api.h"
 #endif

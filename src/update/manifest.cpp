@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <initializer_list>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -112,8 +113,9 @@ bool FetchManifest(const std::string& address, std::string& body) {
     if (root == nullptr) return false;
 
     bool optionsSet = true;
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                         INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    for (const DWORD option :
+         std::initializer_list<DWORD>{INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                                      INTERNET_OPTION_RECEIVE_TIMEOUT}) {
         DWORD timeout = ManifestTimeoutMilliseconds;
         if (!InternetSetOptionA(root, option, &timeout, sizeof timeout)) optionsSet = false;
     }
@@ -193,7 +195,8 @@ bool IsUsableDownloadPageUrl(const std::string& address) {
     // file: a line end, an escape sequence (C1 controls included) or a blank
     // from the server must reach neither. A URL is ASCII; anything else must
     // come percent-encoded.
-    for (unsigned char c : address) {
+    for (const char raw : address) {
+        const auto c = static_cast<unsigned char>(raw);
         if (IsControlOrBlank(c) || c >= 0x80) return false;
     }
     return IsHttpsUrl(address);

@@ -20,7 +20,8 @@ constexpr WCHAR Guard = 0x7777;
 std::string Hex(const std::string& bytes) {
     static const char digits[] = "0123456789ABCDEF";
     std::string text;
-    for (const unsigned char byte : bytes) {
+    for (const char raw : bytes) {
+        const auto byte = static_cast<unsigned char>(raw);
         text += "\\x";
         text += digits[byte >> 4];
         text += digits[byte & 15];
@@ -196,7 +197,9 @@ TEST(Utf8ToUtf16PathTest, ConvertsEveryPathThatFitsTheFullLimit) {
         std::vector<WCHAR> wide;
         const bool ok = Utf8ToUtf16Path(c.path, wide);
         EXPECT_EQ(ok, c.fits) << c.name;
-        if (ok) EXPECT_EQ(std::basic_string<WCHAR>(wide.data()).size(), c.units) << c.name;
+        if (ok) {
+            EXPECT_EQ(std::basic_string<WCHAR>(wide.data()).size(), c.units) << c.name;
+        }
     }
 }
 

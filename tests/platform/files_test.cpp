@@ -217,7 +217,7 @@ TEST_P(Moving, ToAFreeNameMovesAndWithReplacingReplacesAnExistingTarget) {
 INSTANTIATE_TEST_SUITE_P(FlagSets, Moving,
                          ::testing::Values(MoveCase{"Plain", 0},
                                            MoveCase{"WriteThrough", MOVEFILE_WRITE_THROUGH}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& instance) { return std::string(instance.param.name); });
 
 TEST_F(FilesContract, MoveWithReplacingOntoAReadOnlyFile) {
 #ifdef _WIN32
@@ -413,7 +413,7 @@ TEST_P(RefusedCall, ReportsWindowsCodeAndChangesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, RefusedCall, ::testing::ValuesIn(Refusals),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& instance) { return std::string(instance.param.name); });
 
 // ------------------------------------------------------------ unique names
 

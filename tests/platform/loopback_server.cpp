@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 
 namespace holwerk {
@@ -20,10 +21,14 @@ namespace {
 #ifdef _WIN32
 using NativeSocket = SOCKET;
 constexpr int SendFlags = 0;
+// Winsock counts the bytes of a send in int.
+using SendLength = int;
 void CloseSocket(NativeSocket socket) { closesocket(socket); }
 void MakeNonBlocking(NativeSocket socket) {
     u_long on = 1;
-    ioctlsocket(socket, FIONBIO, &on);
+    // FIONBIO is an unsigned bit pattern above LONG_MAX; ioctlsocket takes
+    // it as long, which in C++20 keeps every bit.
+    ioctlsocket(socket, static_cast<long>(FIONBIO), &on);
 }
 bool StartSockets() {
     static const bool started = [] {
@@ -36,6 +41,7 @@ bool StartSockets() {
 using NativeSocket = int;
 // A client that went away must fail the send, not kill the test with SIGPIPE.
 constexpr int SendFlags = MSG_NOSIGNAL;
+using SendLength = std::size_t;
 void CloseSocket(NativeSocket socket) { close(socket); }
 void MakeNonBlocking(NativeSocket socket) {
     fcntl(socket, F_SETFL, fcntl(socket, F_GETFL) | O_NONBLOCK);
@@ -82,8 +88,10 @@ bool SendAll(NativeSocket socket, const std::string& bytes, const std::atomic<bo
             if (stopping) return false;
             continue;
         }
-        const int result =
-            send(socket, bytes.data() + sent, static_cast<int>(bytes.size() - sent), SendFlags);
+        // At most 64 KiB a call, a length that every SendLength holds.
+        const std::size_t length = std::min<std::size_t>(bytes.size() - sent, 65536);
+        const auto result =
+            send(socket, bytes.data() + sent, static_cast<SendLength>(length), SendFlags);
         if (result <= 0) return false;
         sent += static_cast<std::size_t>(result);
     }
@@ -131,7 +139,7 @@ void LoopbackServer::Serve(std::intptr_t handle) {
     char buffer[4096];
     while (head.find("\r\n\r\n") == std::string::npos && !stopping_) {
         if (!Ready(client, 20)) continue;
-        const int received = recv(client, buffer, sizeof buffer, 0);
+        const auto received = recv(client, buffer, sizeof buffer, 0);
         if (received <= 0) break;
         head.append(buffer, static_cast<std::size_t>(received));
     }

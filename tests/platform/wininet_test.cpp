@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,8 +80,8 @@ class Exchange {
             return Failed();
         }
         if (receiveTimeoutMs != 0) {
-            for (const DWORD option :
-                 {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+            for (const DWORD option : std::initializer_list<DWORD>{
+                     INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
                 if (!InternetSetOptionA(root, option, &receiveTimeoutMs, sizeof(DWORD))) {
                     return Failed();
                 }
@@ -175,7 +176,8 @@ TEST_F(WinInetContract, StatusIsAFourByteNumberAndMissingHeaderIsNotFound) {
                                &status, &statusSize, nullptr));
     EXPECT_EQ(status, 404u);
     EXPECT_EQ(statusSize, sizeof(DWORD));
-    for (const DWORD level : {HTTP_QUERY_LOCATION, HTTP_QUERY_TRANSFER_ENCODING}) {
+    for (const DWORD level :
+         std::initializer_list<DWORD>{HTTP_QUERY_LOCATION, HTTP_QUERY_TRANSFER_ENCODING}) {
         DWORD size = 0;
         SetLastError(0);
         EXPECT_FALSE(HttpQueryInfoA(exchange.request, level, nullptr, &size, nullptr)) << level;
@@ -253,7 +255,9 @@ TEST_F(WinInetContract, BodyCutShortFailsTheRead) {
         std::string body;
         EXPECT_FALSE(exchange.ReadBody(65536, body));
         EXPECT_EQ(exchange.error, ERROR_INTERNET_CONNECTION_ABORTED);
-        if (c.bodyRead != nullptr) EXPECT_EQ(body, c.bodyRead);
+        if (c.bodyRead != nullptr) {
+            EXPECT_EQ(body, c.bodyRead);
+        }
     }
 }
 
@@ -347,7 +351,9 @@ TEST_F(WinInetContract, StalledResponseHeadFailsSendWithTimeout) {
 DWORD FailedOpenUrlError(std::uint16_t port, DWORD option = 0, DWORD limitMs = 0) {
     HINTERNET root = OpenRoot();
     EXPECT_NE(root, nullptr);
-    if (option != 0) EXPECT_TRUE(InternetSetOptionA(root, option, &limitMs, sizeof limitMs));
+    if (option != 0) {
+        EXPECT_TRUE(InternetSetOptionA(root, option, &limitMs, sizeof limitMs));
+    }
     const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
     SetLastError(0);
     HINTERNET request = InternetOpenUrlA(root, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0);
@@ -521,7 +527,9 @@ TEST_F(WinInetContract, RequestLineCarriesNoBlanksOrControlBytes) {
         if (RunningUnderWine() && byte != ' ') continue;
         EXPECT_TRUE(byte > 0x20 && byte != 0x7F) << "byte " << int(byte) << " in " << target;
     }
-    if (!RunningUnderWine()) EXPECT_EQ(target, "/a%20b%09c%01%7F%C3%A4?q=1%202");
+    if (!RunningUnderWine()) {
+        EXPECT_EQ(target, "/a%20b%09c%01%7F%C3%A4?q=1%202");
+    }
 }
 
 TEST_F(WinInetContract, RequestTargetGoesOutAsGiven) {
@@ -682,8 +690,12 @@ TEST_F(WinInetContract, TrailersPastTheHeadBoundFailTheRead) {
             }
             std::string body;
             EXPECT_EQ(exchange.ReadBody(65536, body), !refused);
-            if (refused) EXPECT_EQ(exchange.error, ERROR_HTTP_INVALID_SERVER_RESPONSE);
-            if (!refused) EXPECT_EQ(body, "hello");
+            if (refused) {
+                EXPECT_EQ(exchange.error, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+            }
+            if (!refused) {
+                EXPECT_EQ(body, "hello");
+            }
         }
     }
 }

@@ -108,6 +108,17 @@ DWORD Win32ErrorFromErrno(int error) {
     return ERROR_GEN_FAILURE;
 }
 
+LSTATUS Win32StatusFromErrno(int error) {
+    // Windows' error codes are below 2^16; the conversion keeps every one.
+    static_assert([] {
+        for (const ErrnoMapping& mapping : ErrnoTable) {
+            if (mapping.code > 0xFFFF) return false;
+        }
+        return ERROR_GEN_FAILURE <= 0xFFFF;
+    }());
+    return static_cast<LSTATUS>(Win32ErrorFromErrno(error));
+}
+
 DWORD WinInetErrorFromCurl(int curlCode) {
     for (const CurlMapping& mapping : CurlTable) {
         if (mapping.result == curlCode) return mapping.code;

@@ -9,6 +9,9 @@
 /// The Win32 error code that Windows reports for the same file-system failure.
 DWORD Win32ErrorFromErrno(int error);
 
+/// The same code as the result of a registry function, which is an LSTATUS.
+LSTATUS Win32StatusFromErrno(int error);
+
 /// The WinINet error code for a libcurl result (a CURLcode, passed as int).
 DWORD WinInetErrorFromCurl(int curlCode);
 

@@ -162,7 +162,7 @@ LSTATUS ReadValue(const std::string& path, DWORD& type, std::string& data) {
     do {
         descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     } while (descriptor < 0 && errno == EINTR);
-    if (descriptor < 0) return Win32ErrorFromErrno(errno);
+    if (descriptor < 0) return Win32StatusFromErrno(errno);
     std::string text;
     struct stat info;
     bool usable =
@@ -173,7 +173,7 @@ LSTATUS ReadValue(const std::string& path, DWORD& type, std::string& data) {
         const ssize_t got = read(descriptor, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
-            status = Win32ErrorFromErrno(errno);
+            status = Win32StatusFromErrno(errno);
             break;
         }
         if (got == 0) break;
@@ -229,14 +229,14 @@ LSTATUS ReplaceFile(const std::string& folder, const std::string& target, const 
     std::string temporary;
     int error = 0;
     const int descriptor = CreateTemporary(target, temporary, error);
-    if (descriptor < 0) return Win32ErrorFromErrno(error);
+    if (descriptor < 0) return Win32StatusFromErrno(error);
     if (!WriteAll(descriptor, text)) error = errno;
     if (error == 0 && fsync(descriptor) != 0) error = errno;
     if (close(descriptor) != 0 && error == 0 && errno != EINTR) error = errno;
     if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
     if (error != 0) {
         unlink(temporary.c_str());
-        return Win32ErrorFromErrno(error);
+        return Win32StatusFromErrno(error);
     }
     const int folderDescriptor =
         open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
@@ -271,7 +271,7 @@ LSTATUS RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSA
     int error = 0;
     // On Windows HKEY_CURRENT_USER always exists; here its folder is made
     // on first use, together with any missing parent keys.
-    if (!IsFolder(folder) && !MakeFolders(folder, error)) return Win32ErrorFromErrno(error);
+    if (!IsFolder(folder) && !MakeFolders(folder, error)) return Win32StatusFromErrno(error);
     *result = new HKEY__{folder};
     return ERROR_SUCCESS;
 }
