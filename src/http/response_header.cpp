@@ -4,8 +4,7 @@
 
 namespace holwerk {
 
-bool QueryResponseHeader(HINTERNET request, DWORD infoLevel, std::string& value,
-                         DWORD occurrence) {
+bool QueryResponseHeader(HINTERNET request, DWORD infoLevel, std::string& value, DWORD occurrence) {
     value.clear();
     // The first call only asks how large the value is; its result says
     // nothing more than the size does.
@@ -26,6 +25,17 @@ bool QueryResponseHeader(HINTERNET request, DWORD infoLevel, std::string& value,
     const std::size_t zero = value.find('\0');
     if (zero != std::string::npos) value.erase(zero);
     return true;
+}
+
+bool QueryHeaderLines(HINTERNET request, DWORD infoLevel, std::vector<std::string>& values) {
+    values.clear();
+    for (DWORD occurrence = 0;; ++occurrence) {
+        std::string value;
+        if (!QueryResponseHeader(request, infoLevel, value, occurrence)) {
+            return GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND;
+        }
+        values.push_back(value);
+    }
 }
 
 }  // namespace holwerk
