@@ -58,19 +58,6 @@ void CloseRequestAndConnection(TransferResources& resources) {
     resources.connection = nullptr;
 }
 
-// Every line of one response header, in order of arrival; false when the
-// client fails otherwise than by reporting that there is no further line.
-bool QueryHeaderLines(HINTERNET request, DWORD infoLevel, std::vector<std::string>& values) {
-    values.clear();
-    for (DWORD occurrence = 0;; ++occurrence) {
-        std::string value;
-        if (!QueryResponseHeader(request, infoLevel, value, occurrence)) {
-            return GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND;
-        }
-        values.push_back(value);
-    }
-}
-
 // How a GET response's body ends. The client's own reading of a malformed
 // length ("2 0" as 2, "0x14" as 0) or of an unknown coding (read to the
 // close) would commit a short body as complete, so the program judges every

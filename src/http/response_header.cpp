@@ -27,4 +27,15 @@ bool QueryResponseHeader(HINTERNET request, DWORD infoLevel, std::string& value,
     return true;
 }
 
+bool QueryHeaderLines(HINTERNET request, DWORD infoLevel, std::vector<std::string>& values) {
+    values.clear();
+    for (DWORD occurrence = 0;; ++occurrence) {
+        std::string value;
+        if (!QueryResponseHeader(request, infoLevel, value, occurrence)) {
+            return GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND;
+        }
+        values.push_back(value);
+    }
+}
+
 }  // namespace holwerk

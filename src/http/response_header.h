@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -12,5 +13,9 @@ namespace holwerk {
 /// client's own (12150 for a header that is not there).
 bool QueryResponseHeader(HINTERNET request, DWORD infoLevel, std::string& value,
                          DWORD occurrence = 0);
+
+/// Every line of one response header, in order of arrival; false when the
+/// client fails otherwise than by reporting that there is no further line.
+bool QueryHeaderLines(HINTERNET request, DWORD infoLevel, std::vector<std::string>& values);
 
 }  // namespace holwerk

@@ -6,9 +6,12 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "common/ascii.h"
 #include "common/build_config.h"
+#include "http/response.h"
+#include "http/response_header.h"
 #include "platform/win32.h"
 
 namespace holwerk {
@@ -29,6 +32,20 @@ bool LooksLikeManifest(const std::string& body) {
     const std::size_t first = body.find_first_not_of(' ');
     const std::size_t last = body.find_last_not_of(std::string(" \0", 2));
     return first != std::string::npos && body[first] == '{' && body[last] == '}';
+}
+
+// A client reports a connection closed early as a clean end of data: a
+// manifest cut short just after a whole object would pass for the real one.
+bool CameWhole(HINTERNET request, std::size_t received) {
+    std::vector<std::string> lengths, encodings;
+    if (!QueryHeaderLines(request, HTTP_QUERY_CONTENT_LENGTH, lengths) ||
+        !QueryHeaderLines(request, HTTP_QUERY_TRANSFER_ENCODING, encodings)) {
+        return false;
+    }
+    std::uint64_t announced = 0;
+    const BodyFraming framing = ReadBodyFraming(lengths, encodings, announced);
+    return framing != BodyFraming::Invalid &&
+           (framing != BodyFraming::Length || announced == received);
 }
 
 // Closes the fetch's handles once it has run out of time: a send or read
@@ -149,7 +166,7 @@ bool FetchManifest(const std::string& address, std::string& body) {
                     break;
                 }
                 if (got == 0) {
-                    endSeen = true;
+                    endSeen = CameWhole(request, body.size());
                     break;
                 }
                 body.append(piece, got);

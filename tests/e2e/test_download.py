@@ -63,6 +63,25 @@ class StoredBodyTest(DownloadTestCase):
         self.assertEqual(request.header("Accept"), "*/*")
         self.assertEqual(request.header("Accept-Encoding"), "identity")
 
+    def test_target_names_beyond_ascii_and_the_old_path_limit(self):
+        self.server.routes["/name"] = Reply(body_size=70000, seed=12)
+        url = self.server.url("/name")
+        separator = "\\" if harness.UNDER_WINE else "/"
+        deep = separator.join("Ordner-%d-%s" % (level, "ä" * 30) for level in range(8))
+        os.makedirs(self.path(*deep.split(separator)))
+        for name in ("Größe-ü€.bin", deep + separator + "Größe-ü€.bin"):
+            with self.subTest(length=len(name)):
+                path = self.path(*name.split(separator))
+                before = os.listdir(os.path.dirname(path))
+                run = self.run_program(url, name)
+                self.assertEqual(run.exit_code, 0, run.stderr)
+                self.assertEqual(run.stdout, lines(START, "GET " + url, "Gespeichert: " + name,
+                                                   "Bytes: 70000", "HTTP-Status: 200"))
+                self.assertEqual(sorted(os.listdir(os.path.dirname(path))),
+                                 sorted(before + ["Größe-ü€.bin"]))
+                with open(path, "rb") as file:
+                    self.assertEqual(file.read(), server.pattern_bytes(70000, 12))
+
     def test_empty_body_commits_empty_file_to_default_name(self):
         self.server.routes["/empty"] = Reply(status=204, content_length=None)
         url = self.server.url("/empty")

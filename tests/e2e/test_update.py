@@ -4,6 +4,7 @@ and the 90-day refusal, as a user sees them on the console and in the files."""
 import datetime
 import os
 import re
+import socket
 import subprocess
 import time
 import unittest
@@ -271,6 +272,32 @@ class UpdateCheckTest(ProgramTestCase):
         self.assertLess(time.monotonic() - started, 25)
         self.assertEqual(self.read_data_file("update-state.txt"),
                          state_text(harness.today_text(), download_url=self.default_page))
+
+    def test_unreachable_or_failing_update_server_is_silent(self):
+        # Nothing listens on a bound port; what the "short" server sends is a
+        # whole manifest, and its announced length says it is not all.
+        closed = socket.socket()
+        closed.bind(("127.0.0.1", 0))
+        self.addCleanup(closed.close)
+        # fault, port of the proxy, distinct requests (Wine's client repeats one
+        # that was reset)
+        cases = [("refuse", closed.getsockname()[1], 0), ("reset", None, 1), ("short", None, 1)]
+        if not harness.UNDER_WINE:
+            # Wine's client does not end a CONNECT that is never answered, by
+            # its time-outs or when its handles are closed.
+            cases.append(("stall", None, 0))
+        for fault, port, requests in cases:
+            with self.subTest(fault=fault):
+                self.write_data_file("update-state.txt", b"")
+                self.server.clear()
+                self.server.respond(200, UpdateServer.manifest("2.3.0", PAGE), fault=fault)
+                self.env.update(self.server.env(port))
+                started = time.monotonic()
+                self.assert_downloaded(self.download())
+                self.assertLess(time.monotonic() - started, 17)
+                self.assertEqual(len(set(self.server.manifest_requests())), requests)
+                self.assertEqual(self.read_data_file("update-state.txt"),
+                                 state_text(harness.today_text(), download_url=self.default_page))
 
     def test_manifest_from_a_server_that_is_not_trusted_is_not_believed(self):
         for certificate in ("other", "selfsigned", "wronghost", "expired"):

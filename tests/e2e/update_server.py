@@ -9,21 +9,26 @@ request is refused: the tests' own download server is reached directly,
 through no_proxy (measured to be honoured natively and under Wine).
 
 UpdateServer() takes the shared test PKI and starts listening; close() stops it.
-  respond(status, body, headers, drip)
+  respond(status, body, headers, drip, fault)
                                   scripts the answer to every manifest GET;
                                   with drip, the body goes one byte every
-                                  `drip` seconds
+                                  `drip` seconds; fault "stall" accepts and
+                                  never answers, "reset" resets the connection
+                                  once the request is read, "short" announces
+                                  ten bytes more than it sends, then closes
   clear()                         forgets what was seen; answers 404 again
   use_certificate(name)           shows another certificate of the test PKI
   manifest(version, url)          a manifest body as the maker publishes it
   manifest_requests()             request lines seen inside the TLS tunnel
   connects                        request lines the proxy itself was sent
-  env()                           variables for run_program: proxy and trust
+  env(port)                       variables for run_program: proxy (at port,
+                                  by default this one) and trust
 """
 
 import json
 import socket
 import ssl
+import struct
 import threading
 import time
 import urllib.parse
@@ -57,7 +62,7 @@ class UpdateServer:
         self.lock = threading.Lock()
         self.requests = []
         self.connects = []
-        self.response = (404, b"", [], None)
+        self.response = (404, b"", [], None, None)
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.listener.bind(("127.0.0.1", 0))
@@ -68,23 +73,23 @@ class UpdateServer:
         self.thread.start()
 
     # -- what the tests use ---------------------------------------------------
-    def env(self):
-        proxy = "http://127.0.0.1:%d" % self.port
+    def env(self, port=None):
+        proxy = "http://127.0.0.1:%d" % (port or self.port)
         env = harness.tls_env()
         env.update({"http_proxy": proxy} if harness.UNDER_WINE else {"https_proxy": proxy})
         return env
 
-    def respond(self, status=200, body=b"", headers=None, drip=None):
+    def respond(self, status=200, body=b"", headers=None, drip=None, fault=None):
         if isinstance(body, str):
             body = body.encode("utf-8")
         with self.lock:
-            self.response = (status, body, list(headers or []), drip)
+            self.response = (status, body, list(headers or []), drip, fault)
 
     def clear(self):
         """Forgets the requests seen so far, scripts a 404 and shows the
         trusted certificate again."""
         with self.lock:
-            self.response = (404, b"", [], None)
+            self.response = (404, b"", [], None, None)
             self.requests = []
             self.connects = []
         self.use_certificate("server")
@@ -134,7 +139,13 @@ class UpdateServer:
             method, target, _ = parts
             with self.lock:
                 self.connects.append(request_line)
-            if method == "CONNECT" and target == self.host + ":443":
+                fault = self.response[4]
+            if fault == "stall":
+                # Until the client goes: only the program may end the wait.
+                connection.settimeout(harness.RUN_TIMEOUT)
+                while connection.recv(4096):
+                    pass
+            elif method == "CONNECT" and target == self.host + ":443":
                 connection.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
                 self._serve_update(connection)
             else:
@@ -157,13 +168,17 @@ class UpdateServer:
             request_line = head.split(b"\r\n", 1)[0].decode("latin-1")
             with self.lock:
                 self.requests.append(request_line)
-                status, body, headers, drip = self.response
+                status, body, headers, drip, fault = self.response
             path = request_line.split(" ")[1] if " " in request_line else ""
             if urllib.parse.urlsplit(path).path != self.MANIFEST_PATH:
-                status, body, headers, drip = 404, b"", [], None
+                status, body, headers, drip, fault = 404, b"", [], None, None
+            if fault == "reset":
+                tls.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                return
             lines = ["HTTP/1.1 %d %s" % (status, "Scripted")]
             lines += ["%s: %s" % header for header in headers]
-            lines += ["Content-Length: %d" % len(body), "Connection: close"]
+            lines += ["Content-Length: %d" % (len(body) + (10 if fault == "short" else 0)),
+                      "Connection: close"]
             head = ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
             if drip is None:
                 tls.sendall(head + body)
@@ -174,6 +189,8 @@ class UpdateServer:
                         return
                     time.sleep(drip)
                     tls.sendall(body[offset:offset + 1])
+            if fault == "short":
+                return  # a bare close, as a connection cut on the way ends
             try:
                 tls.unwrap()
             except (OSError, ssl.SSLError):
