@@ -12,92 +12,69 @@ const std::string Page = "https://downloads.example/holwerk/";
 const std::string Default = "https://default.example/";
 
 UpdateState State(std::string newerSeen, std::string latestVersion) {
-    UpdateState state;
-    state.lastCheck = "2026-12-05";
-    state.newerSeen = std::move(newerSeen);
-    state.latestVersion = std::move(latestVersion);
-    return state;
+    return {"2026-12-05", std::move(newerSeen), std::move(latestVersion), ""};
 }
 
-SYSTEMTIME Day(WORD year, WORD month, WORD day) {
-    SYSTEMTIME time = {};
-    time.wYear = year;
-    time.wMonth = month;
-    time.wDay = day;
-    return time;
-}
+SYSTEMTIME Day(WORD year, WORD month, WORD day) { return {year, month, 0, day, 0, 0, 0, 0}; }
 
-struct ManifestCase {
-    const char* label;
-    UpdateState before;
-    std::string body;
-    std::string newerSeen;
-    std::string latestVersion;
-    std::string page;
-};
+// Leap years, year ends, a clock set back; separators are not looked at and
+// short fields count as 0.
+TEST(DayArithmeticTest, CountsDaysAcrossFebruaryAndYearEnds) {
+    const struct {
+        const char* since;
+        SYSTEMTIME today;
+        std::int64_t days;
+    } cases[] = {
+        {"2024-02-28", Day(2024, 3, 1), 2},   {"2023-02-28", Day(2023, 3, 1), 1},
+        {"2000-02-28", Day(2000, 3, 1), 2},   {"1900-02-28", Day(1900, 3, 1), 1},
+        {"2025-12-01", Day(2026, 2, 28), 89}, {"2025-12-01", Day(2026, 3, 1), 90},
+        {"2024-01-01", Day(2025, 1, 1), 366}, {"2026-12-07", Day(2026, 12, 6), -1},
+        {"2026/12/05", Day(2026, 12, 6), 1},  {"2026-1-1", Day(2026, 12, 6), 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DaysSinceDate(c.since, c.today), c.days) << c.since;
+}
 
 TEST(UpdateCheckTest, ManifestSettlesDeadlineAndPage) {
     const std::string today = "2026-12-06";
-    const ManifestCase cases[] = {
-        {"newer version first seen", State("", ""),
-         R"({"version":"2.3.0","download_url":")" + Page + R"("})", today, "2.3.0", Page},
-        {"newer version keeps the first sighting", State("2026-10-01", "2.3.0"),
-         R"({"version":"2.4.0","download_url":")" + Page + R"("})", "2026-10-01", "2.4.0", Page},
-        {"2.10.0 is newer than 2.2.1", State("", ""), R"({"version":"2.10.0"})", today, "2.10.0",
-         Default},
-        {"same version clears", State("2026-10-01", "2.3.0"), R"({"version":"2.2.1"})", "", "2.2.1",
-         Default},
-        {"2.2.01 equals the running version", State("2026-10-01", "2.3.0"),
-         R"({"version":"2.2.01"})", "", "2.2.01", Default},
-        {"older version clears", State("2026-10-01", "2.3.0"), R"({"version":"1.9.9"})", "",
-         "1.9.9", Default},
-        {"invalid version changes nothing", State("2026-10-01", "2.3.0"),
-         R"({"version":"2.4","download_url":")" + Page + R"("})", "2026-10-01", "2.3.0", Default},
-        {"http page is ignored, version used", State("", ""),
-         R"({"version":"2.3.0","download_url":"http://h/"})", today, "2.3.0", Default},
-        {"page with a line break is ignored", State("", ""),
-         "{\"version\":\"2.3.0\",\"download_url\":\"https://h/\r\nx\"}", today, "2.3.0", Default},
-        {"page with a blank is ignored", State("", ""),
-         R"({"version":"2.3.0","download_url":"https://h/ x"})", today, "2.3.0", Default},
-        {"page with an escape byte is ignored", State("", ""),
-         "{\"version\":\"2.3.0\",\"download_url\":\"https://h/\x1b[31m\"}", today, "2.3.0",
-         Default},
+    const struct {
+        UpdateState before;
+        std::string body, newerSeen, latestVersion, page;
+    } cases[] = {
+        {State("", ""), R"({"version":"2.10.0","download_url":")" + Page + R"("})", today, "2.10.0",
+         Page},
+        {State("2026-10-01", "2.3.0"), R"({"version":"2.4.0"})", "2026-10-01", "2.4.0", Default},
+        {State("2026-10-01", "2.3.0"), R"({"version":"2.2.01"})", "", "2.2.01", Default},
+        {State("2026-10-01", "2.3.0"), R"({"version":"1.9.9"})", "", "1.9.9", Default},
+        {State("2026-10-01", "2.3.0"), R"({"version":"2.4","download_url":")" + Page + R"("})",
+         "2026-10-01", "2.3.0", Default},
+        {State("", ""), "{\"version\":\"2.3.0\",\"download_url\":\"https://h/\x1b[31m\"}", today,
+         "2.3.0", Default},
     };
-    for (const ManifestCase& c : cases) {
+    for (const auto& c : cases) {
         UpdateState state = c.before;
         std::string page = Default;
         ApplyManifest(c.body, today, state, page);
-        EXPECT_EQ(state.newerSeen, c.newerSeen) << c.label;
-        EXPECT_EQ(state.latestVersion, c.latestVersion) << c.label;
-        EXPECT_EQ(page, c.page) << c.label;
+        EXPECT_EQ(state.newerSeen, c.newerSeen) << c.body;
+        EXPECT_EQ(state.latestVersion, c.latestVersion) << c.body;
+        EXPECT_EQ(page, c.page) << c.body;
     }
 }
 
 TEST(UpdateCheckTest, NoticeCountsDownAndRefusalStartsOnDayNinety) {
     const SYSTEMTIME today = Day(2026, 12, 6);
+    const std::string notice =
+        "Eine neuere Version 2.3.0 ist verfügbar. "
+        "Verbleibende Aktualisierungsfrist: ";
     const struct {
         std::string newerSeen;
         UpdateCheckStatus status;
         std::string message;
     } cases[] = {
-        {"2026-12-06", UpdateCheckStatus::Notice,
-         "Eine neuere Version 2.3.0 ist verfügbar. Verbleibende Aktualisierungsfrist: 90 Tage. " +
-             Page},
-        {"2026-09-08", UpdateCheckStatus::Notice,
-         "Eine neuere Version 2.3.0 ist verfügbar. Verbleibende Aktualisierungsfrist: 1 Tage. " +
-             Page},
+        {"2026-12-06", UpdateCheckStatus::Notice, notice + "90 Tage. " + Page},
+        {"2026-09-08", UpdateCheckStatus::Notice, notice + "1 Tage. " + Page},
         {"2026-09-07", UpdateCheckStatus::Blocked,
          "Diese Version ist seit 90 Tagen als veraltet erkannt. Vor dem nächsten Download ist "
          "die Aktualisierung auf 2.3.0 erforderlich."},
-        {"2025-12-06", UpdateCheckStatus::Blocked,
-         "Diese Version ist seit 365 Tagen als veraltet erkannt. Vor dem nächsten Download ist "
-         "die Aktualisierung auf 2.3.0 erforderlich."},
-        {"2026-12-16", UpdateCheckStatus::Notice,
-         "Eine neuere Version 2.3.0 ist verfügbar. Verbleibende Aktualisierungsfrist: 100 Tage. " +
-             Page},
-        {"2026-9-7", UpdateCheckStatus::Notice,
-         "Eine neuere Version 2.3.0 ist verfügbar. Verbleibende Aktualisierungsfrist: 90 Tage. " +
-             Page},
         {"", UpdateCheckStatus::None, ""},
     };
     for (const auto& c : cases) {
@@ -113,14 +90,13 @@ TEST(UpdateCheckTest, DeadlineOfAVersionAlreadyRunningIsForgotten) {
         const char* latestVersion;
         bool kept;
     } cases[] = {
-        {"2.2.1", false}, {"2.2.0", false}, {"1.0.0", false}, {"02.2.01", false}, {"2.3.0", true},
-        {"2.10.0", true}, {"", true},       {"2.2", true},    {"garbage", true},
+        {"2.2.1", false}, {"02.2.01", false}, {"1.0.0", false},
+        {"2.10.0", true}, {"", true},         {"2.2", true},
     };
     for (const auto& c : cases) {
         UpdateState state = State("2026-01-01", c.latestVersion);
         ForgetMetDeadline(state);
         EXPECT_EQ(state.newerSeen, c.kept ? "2026-01-01" : "") << c.latestVersion;
-        EXPECT_EQ(state.latestVersion, c.latestVersion);
     }
 }
 

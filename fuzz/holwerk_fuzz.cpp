@@ -1,0 +1,185 @@
+// One fuzz program for every parser of input from outside the program: the
+// first byte chooses the parser (modulo 7; the quotient is a parameter), the
+// rest is its input. A broken rule aborts, so libFuzzer keeps the input.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "common/ascii.h"
+#include "http/response.h"
+#include "http/url.h"
+#include "identity/installation_id.h"
+#include "storage/text_encoding.h"
+#include "update/manifest.h"
+#include "update/state_file.h"
+
+namespace holwerk {
+namespace {
+
+void Check(bool holds, const char* what) {
+    if (holds) return;
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+std::vector<std::string> Split(const std::string& text, char at) {
+    std::vector<std::string> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find(at, start);
+        parts.push_back(text.substr(start, end - start));
+        if (end == std::string::npos) return parts;
+        start = end + 1;
+    }
+}
+
+std::string Trim(const std::string& text, const char* blanks = " ") {
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(blanks) + 1 - first);
+}
+
+// No control byte, blank or DEL, nor a byte from `limit` on.
+bool Clean(const std::string& text, int limit = 0x100) {
+    for (const char c : text) {
+        const int byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F || byte >= limit) return false;
+    }
+    return true;
+}
+
+std::string SchemeOf(const std::string& url) {
+    const std::size_t colon = url.find(':');
+    return colon == std::string::npos ? "" : ToAsciiLower(url.substr(0, colon));
+}
+
+void CommandLine(const std::string& input, unsigned) {
+    const CommandArgs args = input.empty() ? CommandArgs{} : Split(input, '\0');
+    DownloadOptions o;
+    CommandAction action = CommandAction::Download;
+    std::string message;
+    if (!ParseCommandLine(args, o, action, message)) return Check(!message.empty(), "message");
+    Check(o.timeoutSeconds >= 1 && o.timeoutSeconds <= 300 && o.maxRedirects >= 0 &&
+              o.maxRedirects <= 20,
+          "time-out within 1..300, redirect limit within 0..20");
+    if (action != CommandAction::Download) return;
+    Check(SchemeOf(o.url) == "http" || SchemeOf(o.url) == "https", "an http or https URL");
+    Check(o.url.find(' ') == std::string::npos && !o.outputPath.empty(), "URL and path usable");
+}
+
+// Round trips show a conversion that accepts what is not UTF-8 (an overlong
+// form or a surrogate comes back different); each buffer is exactly the
+// size the call is told, so AddressSanitizer sees any write past it.
+void TextEncoding(const std::string& text, unsigned parameter) {
+    const auto capacity =
+        std::max<std::int64_t>(1, std::ssize(text) + 1 - static_cast<int>(parameter % 4));
+    auto buffer = std::make_unique<WCHAR[]>(static_cast<std::size_t>(capacity));
+    if (Utf8ToUtf16(text, buffer.get(), capacity)) {
+        Check(Utf16ToUtf8(buffer.get()) == text.substr(0, text.find('\0')), "exact round trip");
+    }
+    // The same bytes as UTF-16 (zero-filled, so terminated): lone surrogates
+    // and all must come out as valid UTF-8.
+    auto units = std::make_unique<WCHAR[]>(text.size() / 2 + 1);
+    std::memcpy(units.get(), text.data(), text.size() / 2 * sizeof(WCHAR));
+    const std::string back = Utf16ToUtf8(units.get());
+    auto again = std::make_unique<WCHAR[]>(back.size() + 1);
+    Check(Utf8ToUtf16(back, again.get(), static_cast<std::int64_t>(back.size() + 1)),
+          "UTF-16 converts to valid UTF-8");
+}
+
+void Url(const std::string& input, unsigned) {
+    const std::vector<std::string> parts = Split(input, '\0');
+    std::string host, requestTarget, message, target;
+    std::uint16_t port = 0;
+    bool isHttps = false;
+    if (SplitHttpUrl(parts[0], host, requestTarget, port, isHttps, message)) {
+        Check(!host.empty() && port != 0 && requestTarget.starts_with("/"), "host, port, path");
+        Check(requestTarget.find('#') == std::string::npos, "the fragment is never sent");
+    }
+    if (parts.size() < 2 || !ResolveRedirectTarget(parts[0], parts[1], target, message)) return;
+    Check(IsHttpsToHttpRedirect(parts[0], target) ==
+              (SchemeOf(parts[0]) == "https" && SchemeOf(target) == "http"),
+          "a downgrade is https to http by scheme");
+    if (SplitHttpUrl(target, host, requestTarget, port, isHttps, message)) {
+        Check(Clean(requestTarget) && Clean(host), "nothing of a Location breaks a request");
+    }
+}
+
+void StateFile(const std::string& text, unsigned) {
+    for (const char* key : {"last_check", "newer_seen", "latest_version", "download_url"}) {
+        const std::string value = GetStateValue(text, key);
+        Check(value.find('\n') == value.npos && value == Trim(value),
+              "a value is one line's rest, trimmed");
+    }
+}
+
+void Manifest(const std::string& json, unsigned) {
+    const std::string page = GetJsonStringValue(json, "download_url");
+    Check((GetJsonStringValue(json, "version") + page).find('"') == std::string::npos,
+          "a value never holds a quote");
+    Check(!IsUsableDownloadPageUrl(page) || (IsHttpsUrl(page) && Clean(page, 0x80)),
+          "a usable download page is printable ASCII https");
+}
+
+void InstallationId(const std::string& text, unsigned) {
+    const std::string id = ToAsciiLower(Trim(text));
+    bool valid = id.size() == 36 && id[14] == '4' && std::string("89ab").find(id[19]) < 4;
+    for (std::size_t i = 0; valid && i < id.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        valid = dash ? id[i] == '-' : std::string("0123456789abcdef").find(id[i]) < 16;
+    }
+    Check(IsValidInstallationId(text) == valid, "valid exactly for a version-4 UUID");
+}
+
+// Lines "L<Content-Length>" and "T<Transfer-Encoding>": one chunked coding,
+// or every length member plain digits of one value that fits 64 bits.
+void Framing(const std::string& text, unsigned) {
+    std::vector<std::string> lengths, encodings;
+    for (const std::string& line : Split(text, '\n')) {
+        if (line.starts_with("L")) lengths.push_back(line.substr(1));
+        if (line.starts_with("T")) encodings.push_back(line.substr(1));
+    }
+    BodyFraming expected = lengths.empty() ? BodyFraming::UntilClose : BodyFraming::Length;
+    std::string agreed;
+    for (const std::string& line : lengths) {
+        for (const std::string& member : Split(line, ',')) {
+            const std::string digits = Trim(member, " \t");
+            errno = 0;
+            const std::string value = std::to_string(std::strtoull(digits.c_str(), nullptr, 10));
+            if (digits.empty() || digits.find_first_not_of("0123456789") != digits.npos ||
+                errno == ERANGE || (!agreed.empty() && value != agreed)) {
+                expected = BodyFraming::Invalid;
+            }
+            agreed = value;
+        }
+    }
+    if (!encodings.empty()) {
+        expected = encodings.size() == 1 && ToAsciiLower(Trim(encodings[0], " \t")) == "chunked"
+                       ? BodyFraming::Chunked
+                       : BodyFraming::Invalid;
+    }
+    std::uint64_t length = 0;
+    Check(ReadBodyFraming(lengths, encodings, length) == expected, "framing by the plain rule");
+    Check(expected != BodyFraming::Length || std::to_string(length) == agreed, "the length");
+}
+
+}  // namespace
+}  // namespace holwerk
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
+    using Parser = void (*)(const std::string&, unsigned);
+    const Parser parsers[] = {holwerk::CommandLine, holwerk::TextEncoding, holwerk::Url,
+                              holwerk::StateFile,   holwerk::Manifest,     holwerk::InstallationId,
+                              holwerk::Framing};
+    parsers[data[0] % 7](input, data[0] / 7u);
+    return 0;
+}
