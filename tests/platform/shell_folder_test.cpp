@@ -23,92 +23,67 @@ HRESULT LocalAppData(std::string& folder) {
     return result;
 }
 
+#ifdef _WIN32
 TEST(ShellFolderContract, LocalAppDataIsAnExistingFolderWithoutTrailingSeparator) {
-#ifndef _WIN32
-    // Natively the location comes from the environment; keep the test's own.
-    ScratchFolder scratch;
-    ScopedEnvironment environment;
-    environment.Set("XDG_DATA_HOME", scratch.Path("daten/"));
-#endif
     std::string folder;
     ASSERT_EQ(LocalAppData(folder), S_OK);
     ASSERT_FALSE(folder.empty());
     EXPECT_NE(folder.back(), PathSeparator[0]);
     EXPECT_TRUE(std::filesystem::is_directory(PathOfUtf8(folder))) << folder;
 }
-
-#ifndef _WIN32
-// Natively the folder follows the XDG rules; on Windows it is the profile's.
-class ShellFolderXdg : public ::testing::Test {
-  protected:
+#else
+// Natively the folder follows the XDG rules: missing levels are made
+// private, as the local application data folder of Windows always exists.
+TEST(ShellFolderContract, XdgDataHomeOrHomeServesAndUnusableLocationsFail) {
     ScratchFolder scratch;
     ScopedEnvironment environment;
-};
-
-std::filesystem::perms ModeOf(const std::string& path) {
-    return std::filesystem::status(path).permissions() & std::filesystem::perms::all;
-}
-
-TEST_F(ShellFolderXdg, MissingLevelsAreMadePrivateAndExistingOnesKeepTheirMode) {
-    environment.Set("XDG_DATA_HOME", scratch.Path("a") + "/b//");
-    std::string folder;
-    ASSERT_EQ(LocalAppData(folder), S_OK);
-    EXPECT_EQ(folder, scratch.Path("a") + "/b");
-    EXPECT_EQ(ModeOf(scratch.Path("a")), std::filesystem::perms::owner_all);
-    EXPECT_EQ(ModeOf(folder), std::filesystem::perms::owner_all);
-    std::filesystem::permissions(folder, std::filesystem::perms(0755));
-    ASSERT_EQ(LocalAppData(folder), S_OK);
-    EXPECT_EQ(ModeOf(folder), std::filesystem::perms(0755));
-}
-
-TEST_F(ShellFolderXdg, HomeServesWhenTheDataHomeIsUnsetEmptyOrRelative) {
-    environment.Set("HOME", scratch.path());
-    for (const char* dataHome : {static_cast<const char*>(nullptr), "", "relativ"}) {
-        if (dataHome == nullptr) {
-            environment.Unset("XDG_DATA_HOME");
-        } else {
-            environment.Set("XDG_DATA_HOME", dataHome);
-        }
-        std::string folder;
-        ASSERT_EQ(LocalAppData(folder), S_OK);
-        EXPECT_EQ(folder, scratch.path() + "/.local/share");
-    }
-    EXPECT_EQ(ModeOf(scratch.Path(".local")), std::filesystem::perms::owner_all);
-    EXPECT_FALSE(std::filesystem::exists("relativ"));
-}
-
-TEST_F(ShellFolderXdg, UnusableLocationsFail) {
     WriteWholeFile(scratch.Path("datei"), "x");
-    struct Case {
-        const char* why;
+    const std::string unset = "<unset>";
+    const struct {
         std::string dataHome;
         std::string home;
+        std::string folder;  // "" when the call fails
+    } cases[] = {
+        {scratch.Path("a") + "/b//", unset, scratch.Path("a") + "/b"},
+        {unset, scratch.path(), scratch.Path(".local/share")},
+        {"", scratch.path(), scratch.Path(".local/share")},
+        {"relativ", scratch.path(), scratch.Path(".local/share")},
+        {scratch.Path("datei"), unset, ""},
+        {scratch.Path("datei/daten"), unset, ""},
+        {scratch.Path(std::string(260, 'l')), unset, ""},
+        {scratch.Path("\xFF"), unset, ""},
+        {unset, "relativ", ""},
+        {unset, unset, ""},
     };
-    const Case cases[] = {
-        {"a file where the folder belongs", scratch.Path("datei"), ""},
-        {"a file on the way to it", scratch.Path("datei") + "/daten", ""},
-        {"longer than MAX_PATH", scratch.Path(std::string(260, 'l')), ""},
-        {"not UTF-8", scratch.Path("\xFF"), ""},
-        {"no data home and a relative HOME", "", "relativ"},
-    };
-    for (const Case& c : cases) {
-        environment.Set("XDG_DATA_HOME", c.dataHome);
-        environment.Set("HOME", c.home);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dataHome + " " + c.home);
+        for (const char* name : {"XDG_DATA_HOME", "HOME"}) {
+            const std::string& value = *name == 'H' ? c.home : c.dataHome;
+            if (value == unset) {
+                environment.Unset(name);
+            } else {
+                environment.Set(name, value);
+            }
+        }
         std::string folder;
-        EXPECT_EQ(LocalAppData(folder), E_FAIL) << c.why;
+        EXPECT_EQ(LocalAppData(folder), c.folder.empty() ? E_FAIL : S_OK);
+        if (c.folder.empty()) continue;
+        EXPECT_EQ(folder, c.folder);
+        const auto mode = std::filesystem::status(folder).permissions();
+        EXPECT_EQ(mode & std::filesystem::perms::all, std::filesystem::perms::owner_all);
+        EXPECT_EQ(
+            std::filesystem::status(scratch.Path(c.home == unset ? "a" : ".local")).permissions() &
+                std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
     }
-    environment.Unset("XDG_DATA_HOME");
-    environment.Unset("HOME");
+    EXPECT_FALSE(std::filesystem::exists("relativ"));
+    // A folder that exists keeps its mode.
+    std::filesystem::permissions(scratch.Path("a/b"), std::filesystem::perms(0755));
+    environment.Set("XDG_DATA_HOME", scratch.Path("a/b"));
     std::string folder;
-    EXPECT_EQ(LocalAppData(folder), E_FAIL) << "neither variable set";
-}
-
-TEST_F(ShellFolderXdg, OtherFoldersAreNotKnown) {
-    environment.Set("XDG_DATA_HOME", scratch.path());
-    WCHAR buffer[MAX_PATH] = {};
-    constexpr int RoamingAppData = 0x1A;
-    EXPECT_EQ(SHGetFolderPathW(nullptr, RoamingAppData, nullptr, SHGFP_TYPE_CURRENT, buffer),
-              E_FAIL);
+    ASSERT_EQ(LocalAppData(folder), S_OK);
+    EXPECT_EQ(std::filesystem::status(folder).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms(0755));
 }
 #endif
 
