@@ -77,7 +77,7 @@ TEST(FilesContract, CreateNewWriteFlushAndReadKeepNameAndBytes) {
 
 TEST(FilesContract, MoveToAFreeNameMovesAndWithReplacingReplaces) {
     ScratchFolder scratch;
-    for (const DWORD flags : {0u, static_cast<DWORD>(MOVEFILE_WRITE_THROUGH)}) {
+    for (const DWORD flags : {DWORD{0}, DWORD{MOVEFILE_WRITE_THROUGH}}) {
         WriteWholeFile(scratch.Path("neu.tmp"), "neu");
         EXPECT_TRUE(Move(scratch.Path("neu.tmp"), scratch.Path("ziel"), flags));
         WriteWholeFile(scratch.Path("neu.tmp"), "neuer");
