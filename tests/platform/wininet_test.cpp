@@ -249,9 +249,9 @@ TEST(WinInetContract, CutOversizedOrStalledResponsesFail) {
         GTEST_SKIP() << "Wine takes a cut body, a head or trailers of any size as fine, and its "
                         "requests do not inherit the root handle's receive time-out";
     }
-    std::string trailers;
-    while (trailers.size() <= 1024 * 1024)
-        trailers += "X-Trailer: " + std::string(40, 't') + "\r\n";
+    // Many short lines: one long line is refused by libcurl before any bound.
+    std::string lines;
+    while (lines.size() <= 1024 * 1024) lines += "X-Filler: " + std::string(40, 'f') + "\r\n";
     const std::string ok = "HTTP/1.1 200 OK\r\n";
     const std::string chunked = ok + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n";
     const struct {
@@ -262,9 +262,8 @@ TEST(WinInetContract, CutOversizedOrStalledResponsesFail) {
     } cases[] = {
         {ok + "Content-Length: 100\r\n\r\nhello", false, true, ERROR_INTERNET_CONNECTION_ABORTED},
         {chunked, false, true, ERROR_INTERNET_CONNECTION_ABORTED},
-        {ok + "X-Long: " + std::string(200000, 'l') + "\r\n\r\n", false, false,
-         ERROR_HTTP_INVALID_SERVER_RESPONSE},
-        {chunked + "0\r\n" + trailers + "\r\n", false, true, ERROR_HTTP_INVALID_SERVER_RESPONSE},
+        {ok + lines + "\r\n", false, false, ERROR_HTTP_INVALID_SERVER_RESPONSE},
+        {chunked + "0\r\n" + lines + "\r\n", false, true, ERROR_HTTP_INVALID_SERVER_RESPONSE},
         {chunked + "0\r\nX-Checksum: abc\r\n\r\n", false, true, ERROR_SUCCESS},
         {ok, true, false, ERROR_INTERNET_TIMEOUT},
         {ok + "Content-Length: 100\r\n\r\nhello", true, true, ERROR_INTERNET_TIMEOUT},
