@@ -18,6 +18,7 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -133,6 +134,28 @@ TEST(FilesContract, RefusedCallsReportWindowsCodesAndChangeNothing) {
 }
 
 #ifdef __linux__
+// Windows has no FIFOs in the file system; one planted under a small file's
+// name (the update state, the installation ID) must not hang the program.
+TEST(FilesContract, OpeningAFifoForReadingDoesNotWaitForAWriter) {
+    ScratchFolder scratch;
+    ASSERT_EQ(mkfifo(scratch.Path("fifo").c_str(), 0600), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(5);
+        const HANDLE file = Open(scratch.Path("fifo"), GENERIC_READ, OPEN_EXISTING);
+        char buffer[8];
+        DWORD read = 99;
+        _exit(file != INVALID_HANDLE_VALUE &&
+                      ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read == 0
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the open or the read waited";
+}
+
 // Some file systems offer no rename that refuses an existing target; the
 // layer then links and unlinks. A child process whose renameat2 reports
 // ENOSYS (a seccomp filter) takes that way.
