@@ -20,11 +20,7 @@ class ScopedEnvironment {
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
     ~ScopedEnvironment() {
         for (const auto& [name, value] : saved_) {
-            if (value) {
-                setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                unsetenv(name.c_str());
-            }
+            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
         }
     }
 
@@ -42,9 +38,9 @@ class ScopedEnvironment {
 
   private:
     void Save(const std::string& name) {
-        if (saved_.count(name) != 0) return;
         const char* value = std::getenv(name.c_str());
-        saved_[name] = value == nullptr ? std::nullopt : std::optional<std::string>(value);
+        if (saved_.count(name) == 0)
+            saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
     }
     std::map<std::string, std::optional<std::string>> saved_;
 };

@@ -74,9 +74,8 @@ class ScratchFolder {
     /// The names in the folder, sorted.
     std::vector<std::string> Entries() const {
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(PathOfUtf8(path_))) {
+        for (const auto& entry : std::filesystem::directory_iterator(PathOfUtf8(path_)))
             names.push_back(Utf8Of(entry.path().filename()));
-        }
         std::sort(names.begin(), names.end());
         return names;
     }

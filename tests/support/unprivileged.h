@@ -36,9 +36,8 @@ inline int Run(const std::vector<std::string>& arguments, bool quiet) {
         // A private TMPDIR of root's would not be writable for nobody.
         setenv("TMPDIR", "/tmp", 1);
         std::vector<char*> argv;
-        for (const std::string& argument : arguments) {
+        for (const std::string& argument : arguments)
             argv.push_back(const_cast<char*>(argument.c_str()));
-        }
         argv.push_back(nullptr);
         execvp(argv[0], argv.data());
         _exit(127);
@@ -54,8 +53,7 @@ inline int Run(const std::vector<std::string>& arguments, bool quiet) {
 /// -1 with `why` filled when no way to switch user works here.
 inline int RunTestsAsNobody(const std::string& filter, std::string& why) {
     char self[PATH_MAX] = {};
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0) {
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
         why = "the test binary's own path is unknown (no /proc/self/exe)";
         return -1;
     }

@@ -8,6 +8,8 @@
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 int main(int argc, char** argv) {
@@ -15,15 +17,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: holwerk_trust_ca CERTIFICATE.der\n");
         return 2;
     }
-    std::vector<unsigned char> certificate;
-    if (FILE* file = std::fopen(argv[1], "rb")) {
-        unsigned char chunk[4096];
-        std::size_t read = 0;
-        while ((read = std::fread(chunk, 1, sizeof(chunk), file)) > 0) {
-            certificate.insert(certificate.end(), chunk, chunk + read);
-        }
-        std::fclose(file);
-    }
+    std::ifstream file(argv[1], std::ios::binary);
+    const std::vector<char> certificate((std::istreambuf_iterator<char>(file)),
+                                        std::istreambuf_iterator<char>());
     if (certificate.empty()) {
         std::fprintf(stderr, "cannot read %s\n", argv[1]);
         return 1;
@@ -35,8 +31,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const BOOL added = CertAddEncodedCertificateToStore(
-        store, X509_ASN_ENCODING, certificate.data(), static_cast<DWORD>(certificate.size()),
-        CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+        store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(certificate.data()),
+        static_cast<DWORD>(certificate.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
     const DWORD error = GetLastError();
     CertCloseStore(store, 0);
     if (!added) {
