@@ -29,7 +29,7 @@ RUNNER = os.environ.get("HOLWERK_RUNNER", "").split()
 BUILD_DIR = os.environ.get("HOLWERK_BUILD_DIR", "") or tempfile.gettempdir()
 UPDATE_HOST = os.environ.get("HOLWERK_UPDATE_HOST", "")
 UNDER_WINE = os.environ.get("HOLWERK_BUILD_KIND", "native") == "windows"
-NATIVE_ONLY = unittest.skipIf(UNDER_WINE, "the native build's own platform layer and host")
+NATIVE_ONLY = unittest.skipIf(UNDER_WINE, "the native layer's own file system and registry")
 RUN_TIMEOUT = 60  # a run that takes longer hangs
 START = "Holwerk 2.2.1"
 EXISTS = "Fehler: Die Zieldatei existiert bereits. Verwenden Sie --force zum Ersetzen."

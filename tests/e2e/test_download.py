@@ -32,12 +32,11 @@ def report(size, url, redirects=0, status=200, method="GET", name="ziel.bin"):
 
 
 def row(path, reply, code, err=(), **more):
-    """`reply` is a Reply for `path` or a dict of routes; `more`: out (standard
-    output lines, by default none; {url} is the start URL), args, stored (the
-    target's bytes after a success, by default the last route's body), older
-    (the target holds OLD and --force is given), existing (the target holds
-    these bytes, or is a folder: "dir"), server, url, target, env, requests
-    (request lines the server sees), timeout, peak (memory bound), skip."""
+    """`reply`: a Reply for `path` or a dict of routes; `more`: out (stdout
+    lines; {url} is the start URL), args, stored (the target after a success;
+    the last route's body), older (the target holds OLD, --force given),
+    existing (bytes, or "dir"), server, url, target, env, requests (request
+    lines the server sees), timeout, peak (memory bound), skip (reason)."""
     routes = reply if isinstance(reply, dict) else {path.split("#")[0]: reply}
     more.setdefault("stored", routes and list(routes.values())[-1].body)
     return path, routes, code, err, more

@@ -1,8 +1,7 @@
 """The start-up update check as a user sees it on the console and in the
-files: the installation ID, the one manifest request of the day, the notice,
-the 90-day refusal, and a manifest or update server that cannot be believed.
-The update server is reached through the proxy that stands in for it; the
-download server directly, through no_proxy."""
+files: the installation ID, the one request a day, the notice, the 90-day
+refusal, and a manifest or update server that cannot be believed. The update
+server is reached through the proxy that stands in for it."""
 
 import os
 import re
