@@ -1,54 +1,43 @@
-"""Runs the built program as a user would, in an isolated environment.
+"""Runs the built program as a user would, against local servers. ctest
+passes the build in HOLWERK_PROGRAM, HOLWERK_RUNNER (the Wine wrapper and its
+prefix, or nothing), HOLWERK_BUILD_KIND ("native" or "windows"),
+HOLWERK_BUILD_DIR, HOLWERK_UPDATE_HOST and HOLWERK_TRUST_CA (the tool that adds
+a certificate to the Wine user's root store)."""
 
-ctest passes the build through the environment:
-  HOLWERK_PROGRAM     the built executable
-  HOLWERK_RUNNER      blank-separated command in front of it ("" natively; the
-                      Wine wrapper and its prefix for the Windows build)
-  HOLWERK_BUILD_KIND  "native" or "windows"
-  HOLWERK_BUILD_DIR   the build tree
-  HOLWERK_UPDATE_HOST host of the update server that the build was made with
-  HOLWERK_TRUST_CA    (Windows build) the tool that adds a certificate to the
-                      Wine user's root store
-"""
-
+import collections
 import datetime
 import fcntl
 import getpass
 import hashlib
+import json
 import os
-import ssl
+import random
+import re
+import resource
 import shutil
+import socket
+import ssl
+import struct
 import subprocess
 import tempfile
+import threading
+import time
 import unittest
-from dataclasses import dataclass
 
 PROGRAM = os.environ.get("HOLWERK_PROGRAM", "")
 RUNNER = os.environ.get("HOLWERK_RUNNER", "").split()
-BUILD_KIND = os.environ.get("HOLWERK_BUILD_KIND", "native")
-BUILD_DIR = os.environ.get("HOLWERK_BUILD_DIR", "")
+BUILD_DIR = os.environ.get("HOLWERK_BUILD_DIR", "") or tempfile.gettempdir()
 UPDATE_HOST = os.environ.get("HOLWERK_UPDATE_HOST", "")
-TRUST_TOOL = os.environ.get("HOLWERK_TRUST_CA", "")
-UNDER_WINE = BUILD_KIND == "windows"
-
-# Each program run gets at most this long; a hang is a failure, not a stall.
-RUN_TIMEOUT = 60
-
-
-@dataclass
-class Run:
-    exit_code: int
-    stdout: bytes
-    stderr: bytes
-
-
-def wine_prefix():
-    return RUNNER[1] if UNDER_WINE else None
-
-
-def wine_user_folder():
-    """The Wine user's profile folder inside the prefix (C:\\users\\NAME)."""
-    return os.path.join(wine_prefix(), "drive_c", "users", getpass.getuser())
+UNDER_WINE = os.environ.get("HOLWERK_BUILD_KIND", "native") == "windows"
+NATIVE_ONLY = unittest.skipIf(UNDER_WINE, "the native layer's own file system and registry")
+RUN_TIMEOUT = 60  # a run that takes longer hangs
+START = "Holwerk 2.2.1"
+EXISTS = "Fehler: Die Zieldatei existiert bereits. Verwenden Sie --force zum Ersetzen."
+READ_FAILED = "Fehler: Fehler beim Lesen der HTTP-Antwort: Windows-Fehler %d"
+SEND_FAILED = "Fehler: HTTP-Anfrage ist fehlgeschlagen: Windows-Fehler %d"
+WINE_TIMEOUT = "a receive time-out set on the root handle is not inherited by requests under Wine"
+PROXIED_HOST = "proxied.holwerk.invalid"  # only the test proxy knows it
+Run = collections.namedtuple("Run", "exit_code stdout stderr seconds peak")
 
 
 def lines(*texts):
@@ -56,162 +45,352 @@ def lines(*texts):
     return b"".join(text.encode("utf-8") + b"\r\n" for text in texts)
 
 
-def today_text():
-    """Today's date as the program writes it (the tests run with TZ=UTC)."""
-    return datetime.datetime.now(datetime.timezone.utc).date().isoformat()
+def today(days_back=0):
+    """A date as the program writes it (the runs have TZ=UTC)."""
+    now = datetime.datetime.now(datetime.timezone.utc).date()
+    return (now - datetime.timedelta(days=days_back)).isoformat()
 
 
-# A name that only the test proxy knows: a request for it can only succeed
-# through the proxy. The test certificates name it beside "localhost".
-PROXIED_HOST = "proxied.holwerk.invalid"
-
-_test_pki = None
+def pattern(size, seed=0):
+    """`size` deterministic pseudo-random bytes for `seed`."""
+    return random.Random(seed).randbytes(size)
 
 
-def test_pki():
-    """The test CA and its certificates (certs.make_test_pki, for "localhost",
-    the proxied host and the update host),
-    made once per build tree and reused by every later test and run. Under
-    Wine the CA is put into the prefix user's root store once per prefix."""
-    global _test_pki
-    if _test_pki is not None:
-        return _test_pki
-    import certs
-    base = BUILD_DIR or tempfile.gettempdir()
-    folder = os.path.join(base, "e2e-pki")
-    with open(os.path.join(base, "e2e-pki.lock"), "w") as lock:
+def refused_port():
+    with socket.create_server(("127.0.0.1", 0)) as probe:
+        return probe.getsockname()[1]
+
+
+def slurp(path, mode="rb"):
+    with open(path, mode) as file:
+        return file.read()
+
+
+def put(path, data=b""):
+    with open(path, "wb") as file:
+        file.write(data.encode() if isinstance(data, str) else data)
+
+
+# -- test certificates: made once per build tree, trusted once per Wine prefix
+def _openssl(folder, *args):
+    subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
+
+
+def _make_pki(folder, hosts):
+    names = ",".join("DNS:" + host for host in hosts)
+    for ca in ("ca", "other-ca"):
+        _openssl(folder, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650",
+                 "-keyout", ca + ".key", "-out", ca + ".pem", "-subj", "/CN=Holwerk " + ca,
+                 "-addext", "basicConstraints=critical,CA:TRUE",
+                 "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    # Trusted for `hosts`; for another host; from another CA.
+    for name, ca, san in (("server", "ca", names), ("wronghost", "ca", "DNS:wrong.invalid"),
+                          ("other", "other-ca", names)):
+        put(os.path.join(folder, name + ".ext"), "subjectAltName=%s\nbasicConstraints=CA:FALSE"
+            "\nextendedKeyUsage=serverAuth\n" % san)
+        _openssl(folder, "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                 name + ".key", "-out", name + ".csr", "-subj", "/CN=" + hosts[0])
+        _openssl(folder, "x509", "-req", "-in", name + ".csr", "-CA", ca + ".pem", "-CAkey",
+                 ca + ".key", "-CAcreateserial", "-days", "3650", "-extfile", name + ".ext",
+                 "-out", name + ".pem")
+
+
+def pki(name):
+    """(certificate, key) of the test PKI, or the CA's file for "ca"."""
+    folder = os.path.join(BUILD_DIR, "e2e-pki")
+    marker, hosts = os.path.join(folder, "complete"), ["localhost", PROXIED_HOST, UPDATE_HOST]
+    with open(folder + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        hosts = ["localhost", PROXIED_HOST] + ([UPDATE_HOST] if UPDATE_HOST else [])
-        marker = os.path.join(folder, "complete")
-        try:
-            with open(marker) as file:
-                complete = file.read().split() == hosts
-        except FileNotFoundError:
-            complete = False
-        if not complete:
+        if not os.path.exists(marker) or slurp(marker, "r").split() != hosts:
             shutil.rmtree(folder, ignore_errors=True)
-            certs.make_test_pki(folder, hosts)
-            with open(marker, "w") as file:
-                file.write(" ".join(hosts) + "\n")
-        paths = {name: (os.path.join(folder, name + ".pem"), os.path.join(folder, name + ".key"))
-                 for name in ("server", "wronghost", "other", "expired", "selfsigned")}
-        paths["ca"] = os.path.join(folder, "ca.pem")
+            os.makedirs(folder)
+            _make_pki(folder, hosts)
+            put(marker, " ".join(hosts))
         if UNDER_WINE:
-            _trust_in_wine(paths["ca"])
-    _test_pki = paths
-    return paths
-
-
-def _trust_in_wine(ca_pem):
-    with open(ca_pem) as file:
-        der = ssl.PEM_cert_to_DER_cert(file.read())
-    fingerprint = hashlib.sha256(der).hexdigest()
-    marker = os.path.join(wine_prefix(), "holwerk-trusted-ca.txt")
-    try:
-        with open(marker) as file:
-            if file.read().strip() == fingerprint:
-                return
-    except FileNotFoundError:
-        pass
-    der_path = ca_pem[:-4] + ".der"
-    with open(der_path, "wb") as file:
-        file.write(der)
-    subprocess.run(RUNNER + [TRUST_TOOL, "Z:" + der_path], check=True, timeout=RUN_TIMEOUT,
-                   stdout=subprocess.DEVNULL)
-    with open(marker, "w") as file:
-        file.write(fingerprint + "\n")
+            der = ssl.PEM_cert_to_DER_cert(slurp(os.path.join(folder, "ca.pem"), "r"))
+            trusted = os.path.join(RUNNER[1], "holwerk-trusted-ca.txt")
+            if not os.path.exists(trusted) or slurp(trusted) != hashlib.sha256(der).digest():
+                put(os.path.join(folder, "ca.der"), der)
+                subprocess.run(RUNNER + [os.environ["HOLWERK_TRUST_CA"],
+                                         "Z:" + os.path.join(folder, "ca.der")],
+                               check=True, timeout=RUN_TIMEOUT, stdout=subprocess.DEVNULL)
+                put(trusted, hashlib.sha256(der).digest())
+    return os.path.join(folder, "ca.pem") if name == "ca" else tuple(
+        os.path.join(folder, name + suffix) for suffix in (".pem", ".key"))
 
 
 def tls_env():
-    """What a program run needs to trust the test CA (the Wine prefix
-    already does)."""
-    return {} if UNDER_WINE else {"SSL_CERT_FILE": test_pki()["ca"]}
+    return {} if UNDER_WINE else {"SSL_CERT_FILE": pki("ca")}
 
 
-def proxy_env(proxy_url, no_proxy=()):
-    """Proxy variables in each build's own form: natively http_proxy,
-    https_proxy and a comma-separated no_proxy; Wine reads only http_proxy
-    (for both schemes) and a ";"-separated no_proxy."""
-    if UNDER_WINE:
-        env = {"http_proxy": proxy_url}
-        if no_proxy:
-            env["no_proxy"] = ";".join(no_proxy)
-        return env
-    env = {"http_proxy": proxy_url, "https_proxy": proxy_url}
+def proxy_env(url, no_proxy=()):
+    """Proxy variables as each build reads them: Wine only http_proxy (for
+    both schemes) and a ";"-separated no_proxy."""
+    env = {"http_proxy": url} if UNDER_WINE else {"http_proxy": url, "https_proxy": url}
     if no_proxy:
-        env["no_proxy"] = ",".join(no_proxy)
+        env["no_proxy"] = (";" if UNDER_WINE else ",").join(no_proxy)
     return env
 
 
-class ProgramTestCase(unittest.TestCase):
-    """One clean user per test: own HOME and XDG folders (natively) or a
-    cleared registry key and data folder (under Wine), a fixed time zone, no
-    proxy variables. Tests that are not about the update check get a state
-    file that says today's check is done, so they stay off the network."""
+def manifest(version, download_url=None):
+    document = dict(version=version, **({} if download_url is None else
+                                        {"download_url": download_url}))
+    return json.dumps(document, separators=(",", ":")).encode()
 
-    place_update_state = True
+
+# -- servers --------------------------------------------------------------------
+class Reply:
+    """What the server answers to one target: `status`, `headers` and `body`
+    (or `size` pattern bytes of `seed`); `length` "auto", None (no header) or
+    any Content-Length text; `chunked`; `cut` after so many body bytes, then
+    `after` ("close", "reset", or "stall": open and silent until the client
+    goes); `raw` bytes instead of any response, then `after` or `repeat`ed
+    bytes until the client goes; a `pace` after every `step` bytes; and
+    (HTTPS) `close_notify` before the close."""
+
+    DEFAULTS = dict(size=None, seed=0, length="auto", chunked=False, cut=None, after="close",
+                    raw=None, repeat=None, pace=None, step=65536, close_notify=False)
+
+    def __init__(self, status=200, headers=(), body=b"", **more):
+        assert set(more) <= set(self.DEFAULTS), more
+        self.__dict__.update(self.DEFAULTS, status=status, headers=list(headers), body=body,
+                             **more)
+        if self.size is not None:
+            self.body = pattern(self.size, self.seed)
+
+
+def redirect(location, status=302):
+    return Reply(status, [("Location", location)], b"moved\n")
+
+
+def _read_head(connection, buffer=b""):
+    while b"\r\n\r\n" not in buffer:
+        chunk = connection.recv(65536)
+        if not chunk or len(buffer) > 65536:
+            return None, None, b"", buffer
+        buffer += chunk
+    head, _, rest = buffer.partition(b"\r\n\r\n")
+    request_line, *fields = head.split(b"\r\n")
+    headers = (field.decode("latin-1").partition(":") for field in fields)
+    return request_line, {name.lower(): value.strip() for name, _, value in headers}, rest, buffer
+
+
+class _Listener:
+    """Accept loop on 127.0.0.1 and a daemon thread per connection; records
+    each request as (request line, {lower-case name: value})."""
+
+    def __init__(self):
+        self.closing, self.requests = False, []
+        self._socket = socket.create_server(("127.0.0.1", 0))
+        self.port = self._socket.getsockname()[1]
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                connection = self._socket.accept()[0]
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(connection,), daemon=True).start()
+
+    def _serve(self, connection):
+        with connection:
+            try:
+                self.handle(connection)
+            except (OSError, ValueError):
+                pass
+
+    def close(self):
+        self.closing = True
+        self._socket.close()
+
+    def _stall(self, connection):
+        connection.settimeout(0.2)
+        while not self.closing:
+            try:
+                if connection.recv(4096) == b"":
+                    return
+            except socket.timeout:
+                continue
+
+
+class Server(_Listener):
+    """HTTP, or HTTPS with the test PKI's `certificate`; routes[path] = Reply
+    (for a request in absolute form or with a query, too); else a 404."""
+
+    def __init__(self, certificate=None, host=None):
+        self.routes, self.tls = {}, None
+        if certificate:
+            self.use_certificate(certificate)
+        # Under Wine the certificate name check fails for an IP address.
+        self.host = host or ("localhost" if certificate else "127.0.0.1")
+        super().__init__()
+
+    def use_certificate(self, name):
+        self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.tls.load_cert_chain(*pki(name))
+
+    def url(self, path="/"):
+        return "%s://%s:%d%s" % ("https" if self.tls else "http", self.host, self.port, path)
+
+    def handle(self, connection):
+        if self.tls:
+            connection.settimeout(30)
+            connection = self.tls.wrap_socket(connection, server_side=True)
+            connection.settimeout(None)
+        with connection:
+            request_line, headers, _, _ = _read_head(connection)
+            if request_line:
+                self.requests.append((request_line, headers))
+                target = re.sub("^https?://[^/]*", "", request_line.split(b" ")[1].decode())
+                reply = self.routes.get(target, self.routes.get(target.split("?")[0]))
+                self._answer(connection, request_line.startswith(b"HEAD "),
+                             reply or Reply(404, body=b"not found\n"))
+
+    def _answer(self, connection, head_only, reply):
+        if reply.raw is not None:
+            connection.sendall(reply.raw)
+            while reply.repeat and not self.closing:
+                connection.sendall(reply.repeat)
+            return self._after(connection, reply.after)
+        head = b"HTTP/1.1 %d %s\r\n" % (reply.status, {200: b"OK"}.get(reply.status, b"S"))
+        headers = reply.headers + [("Connection", "close")]
+        if reply.chunked:
+            headers.append(("Transfer-Encoding", "chunked"))
+        elif reply.length is not None:
+            headers.append(("Content-Length", str(len(reply.body)) if reply.length == "auto"
+                            else reply.length))
+        connection.sendall(head + b"".join(b"%s: %s\r\n" % (name.encode(), value.encode(
+            "latin-1")) for name, value in headers) + b"\r\n")
+        if head_only:
+            return
+        payload = reply.body[:reply.cut]
+        if reply.chunked:
+            payload = b"".join(b"%x\r\n%s\r\n" % (len(reply.body[at:at + 16384]),
+                                                  reply.body[at:at + 16384])
+                               for at in range(0, len(reply.body), 16384))
+            if reply.cut is not None:  # inside the data of a chunk
+                payload = payload[:reply.cut + 8 * (reply.cut // 16384) + 6]
+            else:
+                payload += b"0\r\n\r\n"
+        for at in range(0, len(payload), reply.step):
+            connection.sendall(payload[at:at + reply.step])
+            time.sleep(reply.pace or 0)
+        if reply.close_notify:
+            connection.unwrap()
+        self._after(connection, reply.after if reply.cut is not None else "close")
+
+    def _after(self, connection, how):
+        if how == "reset":
+            time.sleep(0.2)
+            connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        elif how == "stall":
+            self._stall(connection)
+
+
+class Proxy(_Listener):
+    """Forward proxy: a CONNECT to the update host goes to `update`, a Server
+    that ends the TLS itself; other requests go on in absolute form to
+    `upstream`, an address, or get a 403; with `stall`, nothing is answered."""
+
+    def __init__(self, upstream=None, update=None):
+        self.upstream, self.update, self.stall = upstream, update, False
+        super().__init__()
+
+    def url(self):
+        return "http://127.0.0.1:%d" % self.port
+
+    def handle(self, connection):
+        request_line, headers, _, buffer = _read_head(connection)
+        if not request_line:
+            return
+        self.requests.append((request_line, headers))
+        if self.stall:
+            return self._stall(connection)
+        if self.update and request_line.startswith(b"CONNECT %s:443 " % UPDATE_HOST.encode()):
+            connection.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+            return self.update.handle(connection)
+        if not self.upstream:
+            return connection.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
+        upstream = socket.create_connection(self.upstream, timeout=10)
+        upstream.sendall(buffer)
+
+        def forward(source, sink):
+            try:
+                while data := source.recv(65536):
+                    sink.sendall(data)
+                sink.shutdown(socket.SHUT_WR)
+            except OSError:
+                pass
+
+        back = threading.Thread(target=forward, args=(upstream, connection), daemon=True)
+        back.start()
+        forward(connection, upstream)
+        back.join()
+        upstream.close()
+
+
+# -- the test user ----------------------------------------------------------------
+class ProgramTestCase(unittest.TestCase):
+    """One clean user per test: own HOME and XDG folders, or under Wine a
+    cleared registry key and data folder; TZ=UTC, no proxy. Unless the test
+    is about the update check, today's check is recorded as done."""
+
+    update_state = True
 
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="holwerk-e2e-")
         self.addCleanup(shutil.rmtree, self.work, True)
-        self.home = os.path.join(self.work, "home")
-        self.cwd = os.path.join(self.work, "cwd")
-        os.makedirs(self.home)
-        os.makedirs(self.cwd)
-        self.env = {
-            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-            "HOME": self.home,
-            "XDG_DATA_HOME": os.path.join(self.home, "data"),
-            "XDG_CONFIG_HOME": os.path.join(self.home, "config"),
-            "TZ": "UTC",
-            "LANG": "C.UTF-8",
-        }
+        self.home, self.cwd = os.path.join(self.work, "home"), os.path.join(self.work, "cwd")
+        os.makedirs(self.cwd), os.makedirs(self.home)
+        self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.home,
+                    "XDG_DATA_HOME": os.path.join(self.home, "data"),
+                    "XDG_CONFIG_HOME": os.path.join(self.home, "config"),
+                    "TZ": "UTC", "LANG": "C.UTF-8"}
+        self.data = os.path.join(self.env["XDG_DATA_HOME"], "TolvikSoftware", "Holwerk")
         if UNDER_WINE:
-            self._reset_wine_user()
-        if self.place_update_state:
-            self.write_data_file("update-state.txt",
-                                 "last_check=%s\r\nnewer_seen=\r\nlatest_version=\r\n"
-                                 "download_url=\r\n" % today_text())
+            self.data = os.path.join(RUNNER[1], "drive_c", "users", getpass.getuser(),
+                                     "AppData", "Local", "TolvikSoftware", "Holwerk")
+            shutil.rmtree(os.path.dirname(self.data), ignore_errors=True)
+            subprocess.run(RUNNER + ["reg", "delete", r"HKCU\Software\TolvikSoftware", "/f"],
+                           capture_output=True, timeout=RUN_TIMEOUT, check=False)
+        if self.update_state:
+            self.write_data("update-state.txt", "last_check=%s\r\nnewer_seen=\r\n"
+                            "latest_version=\r\ndownload_url=\r\n" % today())
 
-    # -- the per-user data folder -------------------------------------------
-    def data_folder(self):
-        if UNDER_WINE:
-            return os.path.join(wine_user_folder(), "AppData", "Local", "TolvikSoftware",
-                                "Holwerk")
-        return os.path.join(self.env["XDG_DATA_HOME"], "TolvikSoftware", "Holwerk")
+    def write_data(self, name, content):
+        os.makedirs(self.data, exist_ok=True)
+        put(os.path.join(self.data, name), content)
 
-    def write_data_file(self, name, text):
-        os.makedirs(self.data_folder(), exist_ok=True)
-        with open(os.path.join(self.data_folder(), name), "wb") as file:
-            file.write(text.encode("utf-8") if isinstance(text, str) else text)
+    def read_data(self, name):
+        path = os.path.join(self.data, name)
+        return slurp(path) if os.path.exists(path) else None
 
-    def read_data_file(self, name):
-        try:
-            with open(os.path.join(self.data_folder(), name), "rb") as file:
-                return file.read()
-        except FileNotFoundError:
-            return None
-
-    def _reset_wine_user(self):
-        shutil.rmtree(os.path.join(wine_user_folder(), "AppData", "Local", "TolvikSoftware"),
-                      ignore_errors=True)
-        subprocess.run(RUNNER + ["reg", "delete", r"HKCU\Software\TolvikSoftware", "/f"],
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       timeout=RUN_TIMEOUT, check=False)
-
-    # -- running the program ------------------------------------------------
     def path(self, *parts):
-        """A path below the test's working folder."""
         return os.path.join(self.cwd, *parts)
 
-    def run_program(self, *args, env=None, timeout=RUN_TIMEOUT, stdout=subprocess.PIPE,
-                    cwd=None):
-        """Runs the program with exactly these arguments (bytes or str)."""
-        command = RUNNER + [PROGRAM] + list(args)
-        full_env = dict(self.env)
-        if env:
-            full_env.update(env)
-        completed = subprocess.run(command, cwd=cwd or self.cwd, env=full_env,
-                                   stdin=subprocess.DEVNULL, stdout=stdout,
-                                   stderr=subprocess.PIPE, timeout=timeout, check=False)
-        return Run(completed.returncode, completed.stdout or b"", completed.stderr)
+    def read(self, name):
+        return slurp(self.path(name))
+
+    def listing(self):
+        return sorted(os.listdir(self.cwd))
+
+    def start(self, *args, prefix=(), env=None, **options):
+        """Starts the program (after `prefix`, in place of the Wine runner)."""
+        return subprocess.Popen(
+            list(prefix or RUNNER) + [PROGRAM, *args], cwd=self.cwd, env=dict(self.env, **(
+                env or {})), stdin=subprocess.DEVNULL, stdout=options.pop("stdout", -1),
+            stderr=options.pop("stderr", -1), **options)
+
+    def run_program(self, *args, timeout=RUN_TIMEOUT, **options):
+        """Runs the program to its end; `peak` is the largest resident size of
+        any process this test process has waited for yet, so at least this
+        run's (under Wine, the loader's)."""
+        started, process = time.monotonic(), self.start(*args, **options)
+        try:
+            stdout, stderr = process.communicate(timeout=timeout)
+        finally:
+            process.kill()
+            process.wait()
+        return Run(process.returncode, stdout or b"", stderr or b"", time.monotonic() - started,
+                   resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss * 1024)

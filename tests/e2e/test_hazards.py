@@ -1,0 +1,213 @@
+"""What the machine may do to a run: interrupt it at any moment, race it onto
+one target, limit the file size, fail a file call, or leave a FIFO, a lock, a
+stale temporary file, a broken values file or a dangling link in its way. No
+partial target, no temporary file left, no hang. Most of it is native only:
+under Wine a signal reaches the Wine loader, and the file system and registry
+are Wine's, not the program's own POSIX layer."""
+
+import fcntl
+import os
+import random
+import resource
+import shutil
+import signal
+import subprocess
+import time
+import unittest
+
+import harness
+from harness import NATIVE_ONLY, UNDER_WINE, Reply, Server, lines, pattern
+
+OLD = b"older version\r\n"
+VALUE_NAME = "{3b7c9e14-5a2d-4f86-b0c3-91d4e6a72f58}"
+SIGNALS = (signal.SIGINT,) if UNDER_WINE else (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+
+
+class HazardTest(harness.ProgramTestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server()
+        # 4 MiB in pieces of 64 KiB 200 ms apart: far longer than the handler
+        # waits for the clean-up, so only ending the blocked read ends a run
+        # promptly (Wine takes about two seconds to hand Ctrl+C on).
+        cls.server.routes.update({"/slow": Reply(size=4 << 20, seed=9, pace=0.2), "/small": Reply(
+            body=b"hallo\r\n"), "/short": Reply(size=5000, cut=100)})
+        cls.server.routes.update({"/big%d" % n: Reply(size=8 << 20, seed=n) for n in range(4)})
+        cls.url = cls.server.url
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.close()
+
+    def setUp(self):
+        super().setUp()
+        self.key = os.path.join(self.env["XDG_CONFIG_HOME"], "win32-registry",
+                                "HKEY_CURRENT_USER", "software", "tolviksoftware", "holwerk")
+
+    def clear(self, older=None):
+        for name in self.listing():
+            os.remove(self.path(name))
+        if older:
+            harness.put(self.path("ziel.bin"), older)
+        return ["--force"] if older else []
+
+    def found(self):
+        return self.read("ziel.bin") if os.path.exists(self.path("ziel.bin")) else None
+
+    def test_interruption_at_any_moment_leaves_no_temporary_file(self):
+        # Under Wine only Ctrl+C, and only once the program runs: before, it
+        # reaches the loader, which a loaded machine may keep busy for seconds.
+        seed = random.randrange(1 << 30)
+        chooser, body = random.Random(seed), pattern(4 << 20, 9)
+        for number in range(12):
+            sent, older = SIGNALS[number % len(SIGNALS)], OLD if number % 2 == 0 else None
+            with self.subTest(seed=seed, round=number, signal=sent.name, older=older):
+                process = self.start("--quiet", *self.clear(older), self.url("/slow"), "ziel.bin")
+                while UNDER_WINE and process.poll() is None and not any(
+                        name.startswith("ziel.bin.part-") for name in self.listing()):
+                    time.sleep(0.05)
+                time.sleep(chooser.uniform(0.0, 2.5))
+                process.send_signal(sent)
+                signalled = time.monotonic()
+                self.assertEqual(process.communicate(timeout=harness.RUN_TIMEOUT), (b"", b""))
+                self.assertLess(time.monotonic() - signalled, 8 if UNDER_WINE else 5)
+                self.assertIn(process.returncode, (process.returncode,) if UNDER_WINE else
+                              (-sent, 0))
+                self.assertEqual(self.listing(), ["ziel.bin"] if self.found() else [])
+                self.assertIn(self.found(), (body, older) if process.returncode or UNDER_WINE
+                              else (body,))
+
+    @unittest.skipIf(UNDER_WINE, "a Wine start takes a second; the race is a native one")
+    def test_signal_while_the_program_ends_ends_it_cleanly(self):
+        seed = random.randrange(1 << 30)
+        chooser = random.Random(seed)
+        for number in range(40):
+            with self.subTest(seed=seed, round=number):
+                process = self.start("--quiet", *self.clear(), self.url("/small"), "ziel.bin")
+                time.sleep(chooser.uniform(0.0, 0.06))
+                process.send_signal(SIGNALS[number % 3])
+                self.assertEqual(process.communicate(timeout=harness.RUN_TIMEOUT), (b"", b""))
+                self.assertIn(process.returncode, (-SIGNALS[number % 3], 0))
+                self.assertIn(self.listing(), ([], ["ziel.bin"]))
+
+    @unittest.skipIf(UNDER_WINE, "the rename underneath is Wine's, not the program's")
+    def test_racing_downloads_onto_one_target_leave_one_complete_body(self):
+        racers = [self.start("--quiet", "--force", self.url("/big%d" % n), "ziel.bin")
+                  for n in range(4)]
+        for process in racers:
+            self.assertEqual((process.communicate(timeout=60), process.returncode), ((b"", b""), 0))
+        self.assertEqual(self.listing(), ["ziel.bin"])
+        self.assertIn(self.found(), [pattern(8 << 20, n) for n in range(4)])
+
+    def quiet(self, path="/small", older=None, prefix=(), **options):
+        run = self.run_program("--quiet", *self.clear(older), self.url(path), "ziel.bin",
+                               prefix=prefix, env=dict(ASAN_OPTIONS="detect_leaks=0"), **options)
+        return run.exit_code, run.stdout, run.stderr
+
+    @unittest.skipIf(UNDER_WINE, "Wine maps the host's errors itself")
+    def test_file_size_limit_fails_the_write_and_keeps_the_target(self):
+        def limit():  # SIGXFSZ as a shell leaves it: it kills unless ignored
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+            signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
+
+        self.assertEqual(self.quiet("/big0", OLD, preexec_fn=limit), (5, b"", lines(
+            "Fehler: Fehler beim Schreiben der Datei: Windows-Fehler 112", "HTTP-Status: 200")))
+        self.assertEqual((self.listing(), self.found()), (["ziel.bin"], OLD))
+
+    @unittest.skipIf(UNDER_WINE, "system-call fault injection is for the native build")
+    @unittest.skipIf(shutil.which("strace") is None, "needs strace")
+    def test_file_calls_that_fail(self):
+        def strace(*args, path="/small"):
+            return self.quiet(path, prefix=["strace", "-f", "-o", log, *args])
+
+        # The first run makes the installation ID: later ones write less, and
+        # remove only the temporary file.
+        log = os.path.join(self.work, "writes")
+        strace(path="/short")
+        strace("-y", "-e", "trace=write", path="/short")
+        calls = [line.split(" ", 1) for line in harness.slurp(log, "r").splitlines()
+                 if " write(" in line]
+        thread = next(pid for pid, call in calls if ".part-" in call)
+        first = next(n for n, call in enumerate((c for p, c in calls if p == thread), 1)
+                     if ".part-" in call)
+        read = harness.READ_FAILED % 12030
+        for args, path, code, error, held in [
+                (["-e", "inject=fsync:error=EIO"], "/small", 5, "Fehler: Ausgabedatei kann nicht "
+                 "vollständig gespeichert werden: Windows-Fehler 1117", []),
+                # Only the folder's fsync after the rename: the target is in place.
+                (["-P", self.cwd, "-e", "trace=fsync", "-e", "inject=fsync:error=EIO"], "/small",
+                 5, "Fehler: Ausgabedatei kann nicht übernommen werden: Windows-Fehler 1117",
+                 ["ziel.bin"]),
+                (["-e", "inject=write:retval=0:when=%d" % first], "/small", 5,
+                 "Fehler: Beim Schreiben wurden unerwartet null Bytes verarbeitet.", []),
+                (["-e", "inject=unlink,unlinkat:error=EACCES"], "/short", 3,
+                 read + " Restdatei konnte nicht entfernt werden: Windows-Fehler 5",
+                 ["ziel.bin.part-"]),
+                # Told the file is already gone, the run has nothing to report.
+                (["-e", "inject=unlink,unlinkat:error=ENOENT"], "/short", 3, read,
+                 ["ziel.bin.part-"])]:
+            with self.subTest(args=args):
+                self.assertEqual(strace(*args, path=path), (code, b"", lines(
+                    error, "HTTP-Status: 200")))
+                self.assertEqual([name[:14] for name in self.listing()], held)
+
+    @NATIVE_ONLY
+    def test_dangling_link_at_the_target_is_an_existing_target(self):
+        os.symlink("nirgendwo", self.path("ziel.bin"))
+        run = self.run_program("--quiet", self.url("/small"), "ziel.bin")
+        self.assertEqual((run.exit_code, run.stdout, run.stderr), (5, b"", lines(harness.EXISTS)))
+        self.assertEqual((self.listing(), os.readlink(self.path("ziel.bin"))),
+                         (["ziel.bin"], "nirgendwo"))
+
+    def assert_store_keeps_the_id(self, prefix=()):
+        """One run makes the ID, written to the file only after the registry
+        took it; a run without the file takes it back from the registry."""
+        self.assertEqual(self.quiet(prefix=prefix, timeout=10), (0, b"", b""))
+        first = self.read_data("installation-id.txt")
+        self.assertIsNotNone(first, "the registry refused the installation ID")
+        os.remove(os.path.join(self.data, "installation-id.txt"))
+        self.assertEqual(self.quiet(timeout=10), (0, b"", b""))
+        self.assertEqual(self.read_data("installation-id.txt"), first)
+
+    @NATIVE_ONLY
+    def test_nothing_in_the_registry_store_holds_up_the_run_or_the_id(self):
+        def fifo():
+            os.mkfifo(os.path.join(self.key, VALUE_NAME))
+
+        def held_lock():  # by another process, for the whole run
+            descriptor = os.open(self.key, os.O_RDONLY | os.O_DIRECTORY)
+            self.addCleanup(os.close, descriptor)
+            fcntl.flock(descriptor, fcntl.LOCK_EX)
+
+        def unknown_format():
+            harness.put(os.path.join(self.key, VALUE_NAME), b"\x00\xffnot a registry\n1:zz:00\n")
+
+        for plant in (fifo, held_lock, unknown_format):
+            with self.subTest(plant.__name__):
+                shutil.rmtree(self.env["XDG_CONFIG_HOME"], ignore_errors=True)
+                os.makedirs(self.key)
+                plant()
+                self.assert_store_keeps_the_id()
+
+    @NATIVE_ONLY
+    def test_temporary_file_of_an_earlier_process_with_the_same_id_is_passed_over(self):
+        # In a fresh PID namespace the program is process 1 on every run, as
+        # in a container; its tick count is moved an hour ahead in a time
+        # namespace, so that the names its store tries first are taken first.
+        namespace = ["unshare", "--pid", "--fork", "--time", "--monotonic", "0", "--"]
+        if subprocess.run(namespace + ["true"], capture_output=True).returncode:
+            self.skipTest("needs PID and time namespaces (root)")
+        first = int(time.clock_gettime(time.CLOCK_MONOTONIC) * 1000) + 3600 * 1000
+        os.makedirs(self.key)
+        for name in [".tmp-1-0"] + [".tmp-1-%X-1" % (tick & 0xFFFFFFFF)
+                                    for tick in range(first, first + 2000)]:
+            harness.put(os.path.join(self.key, VALUE_NAME + name))
+        # Whole seconds: the run's clock starts less than a second after `first`.
+        namespace[5] = str(-(-(first - int(time.clock_gettime(time.CLOCK_MONOTONIC) * 1000))
+                             // 1000))
+        self.assert_store_keeps_the_id(namespace)
+
+
+if __name__ == "__main__":
+    unittest.main()
