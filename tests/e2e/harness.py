@@ -9,7 +9,6 @@ import datetime
 import fcntl
 import getpass
 import hashlib
-import json
 import os
 import random
 import re
@@ -35,8 +34,6 @@ START = "Holwerk 2.2.1"
 EXISTS = "Fehler: Die Zieldatei existiert bereits. Verwenden Sie --force zum Ersetzen."
 READ_FAILED = "Fehler: Fehler beim Lesen der HTTP-Antwort: Windows-Fehler %d"
 SEND_FAILED = "Fehler: HTTP-Anfrage ist fehlgeschlagen: Windows-Fehler %d"
-WINE_TIMEOUT = "a receive time-out set on the root handle is not inherited by requests under Wine"
-PROXIED_HOST = "proxied.holwerk.invalid"  # only the test proxy knows it
 Run = collections.namedtuple("Run", "exit_code stdout stderr seconds peak")
 
 
@@ -52,7 +49,6 @@ def today(days_back=0):
 
 
 def pattern(size, seed=0):
-    """`size` deterministic pseudo-random bytes for `seed`."""
     return random.Random(seed).randbytes(size)
 
 
@@ -71,40 +67,45 @@ def put(path, data=b""):
         file.write(data.encode() if isinstance(data, str) else data)
 
 
-# -- test certificates: made once per build tree, trusted once per Wine prefix
-def _openssl(folder, *args):
-    subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
-
-
-def _make_pki(folder, hosts):
-    names = ",".join("DNS:" + host for host in hosts)
-    for ca in ("ca", "other-ca"):
-        _openssl(folder, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650",
-                 "-keyout", ca + ".key", "-out", ca + ".pem", "-subj", "/CN=Holwerk " + ca,
-                 "-addext", "basicConstraints=critical,CA:TRUE",
-                 "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    # Trusted for `hosts`; for another host; from another CA.
-    for name, ca, san in (("server", "ca", names), ("wronghost", "ca", "DNS:wrong.invalid"),
-                          ("other", "other-ca", names)):
-        put(os.path.join(folder, name + ".ext"), "subjectAltName=%s\nbasicConstraints=CA:FALSE"
-            "\nextendedKeyUsage=serverAuth\n" % san)
-        _openssl(folder, "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                 name + ".key", "-out", name + ".csr", "-subj", "/CN=" + hosts[0])
-        _openssl(folder, "x509", "-req", "-in", name + ".csr", "-CA", ca + ".pem", "-CAkey",
-                 ca + ".key", "-CAcreateserial", "-days", "3650", "-extfile", name + ".ext",
-                 "-out", name + ".pem")
+def proxy_env(url, no_proxy=()):
+    """Proxy variables as each build reads them: Wine only http_proxy (for
+    both schemes) and a ";"-separated no_proxy."""
+    env = {"http_proxy": url} if UNDER_WINE else {"http_proxy": url, "https_proxy": url}
+    if no_proxy:
+        env["no_proxy"] = (";" if UNDER_WINE else ",").join(no_proxy)
+    return env
 
 
 def pki(name):
-    """(certificate, key) of the test PKI, or the CA's file for "ca"."""
+    """(certificate, key) of the test PKI, or the CA's file for "ca": made
+    once per build tree, trusted once per Wine prefix. "server" is trusted
+    for the hosts, "wronghost" for another host, "other" is another CA's."""
     folder = os.path.join(BUILD_DIR, "e2e-pki")
-    marker, hosts = os.path.join(folder, "complete"), ["localhost", PROXIED_HOST, UPDATE_HOST]
+    marker, hosts = os.path.join(folder, "complete"), ["localhost", UPDATE_HOST]
+
+    def openssl(*args):
+        subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
+
     with open(folder + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if not os.path.exists(marker) or slurp(marker, "r").split() != hosts:
             shutil.rmtree(folder, ignore_errors=True)
             os.makedirs(folder)
-            _make_pki(folder, hosts)
+            for ca in ("ca", "other-ca"):
+                openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650",
+                        "-keyout", ca + ".key", "-out", ca + ".pem", "-subj", "/CN=Holwerk " + ca,
+                        "-addext", "basicConstraints=critical,CA:TRUE",
+                        "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+            names = ",".join("DNS:" + host for host in hosts)
+            for cert, ca, san in (("server", "ca", names), ("wronghost", "ca", "DNS:wrong.invalid"),
+                                  ("other", "other-ca", names)):
+                put(os.path.join(folder, cert + ".ext"), "subjectAltName=%s\nbasicConstraints="
+                    "CA:FALSE\nextendedKeyUsage=serverAuth\n" % san)
+                openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", cert + ".key",
+                        "-out", cert + ".csr", "-subj", "/CN=localhost")
+                openssl("x509", "-req", "-in", cert + ".csr", "-CA", ca + ".pem", "-CAkey",
+                        ca + ".key", "-CAcreateserial", "-days", "3650", "-extfile",
+                        cert + ".ext", "-out", cert + ".pem")
             put(marker, " ".join(hosts))
         if UNDER_WINE:
             der = ssl.PEM_cert_to_DER_cert(slurp(os.path.join(folder, "ca.pem"), "r"))
@@ -119,26 +120,6 @@ def pki(name):
         os.path.join(folder, name + suffix) for suffix in (".pem", ".key"))
 
 
-def tls_env():
-    return {} if UNDER_WINE else {"SSL_CERT_FILE": pki("ca")}
-
-
-def proxy_env(url, no_proxy=()):
-    """Proxy variables as each build reads them: Wine only http_proxy (for
-    both schemes) and a ";"-separated no_proxy."""
-    env = {"http_proxy": url} if UNDER_WINE else {"http_proxy": url, "https_proxy": url}
-    if no_proxy:
-        env["no_proxy"] = (";" if UNDER_WINE else ",").join(no_proxy)
-    return env
-
-
-def manifest(version, download_url=None):
-    document = dict(version=version, **({} if download_url is None else
-                                        {"download_url": download_url}))
-    return json.dumps(document, separators=(",", ":")).encode()
-
-
-# -- servers --------------------------------------------------------------------
 class Reply:
     """What the server answers to one target: `status`, `headers` and `body`
     (or `size` pattern bytes of `seed`); `length` "auto", None (no header) or
@@ -163,27 +144,47 @@ def redirect(location, status=302):
     return Reply(status, [("Location", location)], b"moved\n")
 
 
-def _read_head(connection, buffer=b""):
+def _read_head(connection):
+    buffer = b""
     while b"\r\n\r\n" not in buffer:
         chunk = connection.recv(65536)
         if not chunk or len(buffer) > 65536:
-            return None, None, b"", buffer
+            return None, None
         buffer += chunk
-    head, _, rest = buffer.partition(b"\r\n\r\n")
-    request_line, *fields = head.split(b"\r\n")
+    request_line, *fields = buffer.partition(b"\r\n\r\n")[0].split(b"\r\n")
     headers = (field.decode("latin-1").partition(":") for field in fields)
-    return request_line, {name.lower(): value.strip() for name, _, value in headers}, rest, buffer
+    return request_line, {name.lower(): value.strip() for name, _, value in headers}
 
 
-class _Listener:
-    """Accept loop on 127.0.0.1 and a daemon thread per connection; records
+class Server:
+    """HTTP, or HTTPS with the test PKI's `certificate`, on 127.0.0.1, a
+    thread per connection; routes[path] = Reply, for a request with a query
+    or in the absolute form a proxy gets, too; else a 404. A `tunnel` server
+    is first the proxy of the update host: it takes the CONNECT to that host
+    (or with `stall`, answers nothing) and then serves it itself. Records
     each request as (request line, {lower-case name: value})."""
 
-    def __init__(self):
-        self.closing, self.requests = False, []
+    def __init__(self, certificate=None, host=None, tunnel=False):
+        self.routes, self.requests, self.tls, self.tunnel = {}, [], None, tunnel
+        self.closing = self.stall = False
+        if certificate:
+            self.use_certificate(certificate)
+        # Under Wine the certificate name check fails for an IP address.
+        self.host = host or ("localhost" if certificate else "127.0.0.1")
         self._socket = socket.create_server(("127.0.0.1", 0))
         self.port = self._socket.getsockname()[1]
         threading.Thread(target=self._accept, daemon=True).start()
+
+    def use_certificate(self, name):
+        self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.tls.load_cert_chain(*pki(name))
+
+    def url(self, path="/"):
+        return "%s://%s:%d%s" % ("https" if self.tls else "http", self.host, self.port, path)
+
+    def close(self):
+        self.closing = True
+        self._socket.close()
 
     def _accept(self):
         while True:
@@ -194,58 +195,32 @@ class _Listener:
             threading.Thread(target=self._serve, args=(connection,), daemon=True).start()
 
     def _serve(self, connection):
-        with connection:
-            try:
-                self.handle(connection)
-            except (OSError, ValueError):
-                pass
+        try:
+            with connection:
+                self._handle(connection)
+        except (OSError, ValueError):
+            pass
 
-    def close(self):
-        self.closing = True
-        self._socket.close()
-
-    def _stall(self, connection):
-        connection.settimeout(0.2)
-        while not self.closing:
-            try:
-                if connection.recv(4096) == b"":
-                    return
-            except socket.timeout:
-                continue
-
-
-class Server(_Listener):
-    """HTTP, or HTTPS with the test PKI's `certificate`; routes[path] = Reply
-    (for a request in absolute form or with a query, too); else a 404."""
-
-    def __init__(self, certificate=None, host=None):
-        self.routes, self.tls = {}, None
-        if certificate:
-            self.use_certificate(certificate)
-        # Under Wine the certificate name check fails for an IP address.
-        self.host = host or ("localhost" if certificate else "127.0.0.1")
-        super().__init__()
-
-    def use_certificate(self, name):
-        self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        self.tls.load_cert_chain(*pki(name))
-
-    def url(self, path="/"):
-        return "%s://%s:%d%s" % ("https" if self.tls else "http", self.host, self.port, path)
-
-    def handle(self, connection):
+    def _handle(self, connection):
+        if self.tunnel:
+            request_line = _read_head(connection)[0]
+            self.requests.append((request_line, {}))
+            if self.stall:
+                return self._stall(connection)
+            if request_line != b"CONNECT %s:443 HTTP/1.1" % UPDATE_HOST.encode():
+                return
+            connection.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
         if self.tls:
             connection.settimeout(30)
             connection = self.tls.wrap_socket(connection, server_side=True)
             connection.settimeout(None)
-        with connection:
-            request_line, headers, _, _ = _read_head(connection)
-            if request_line:
-                self.requests.append((request_line, headers))
-                target = re.sub("^https?://[^/]*", "", request_line.split(b" ")[1].decode())
-                reply = self.routes.get(target, self.routes.get(target.split("?")[0]))
-                self._answer(connection, request_line.startswith(b"HEAD "),
-                             reply or Reply(404, body=b"not found\n"))
+        request_line, headers = _read_head(connection)
+        if request_line:
+            self.requests.append((request_line, headers))
+            target = re.sub("^https?://[^/]*", "", request_line.split(b" ")[1].decode())
+            reply = self.routes.get(target, self.routes.get(target.split("?")[0]))
+            self._answer(connection, request_line.startswith(b"HEAD "),
+                         reply or Reply(404, body=b"not found\n"))
 
     def _answer(self, connection, head_only, reply):
         if reply.raw is not None:
@@ -253,15 +228,16 @@ class Server(_Listener):
             while reply.repeat and not self.closing:
                 connection.sendall(reply.repeat)
             return self._after(connection, reply.after)
-        head = b"HTTP/1.1 %d %s\r\n" % (reply.status, {200: b"OK"}.get(reply.status, b"S"))
         headers = reply.headers + [("Connection", "close")]
         if reply.chunked:
             headers.append(("Transfer-Encoding", "chunked"))
         elif reply.length is not None:
             headers.append(("Content-Length", str(len(reply.body)) if reply.length == "auto"
                             else reply.length))
-        connection.sendall(head + b"".join(b"%s: %s\r\n" % (name.encode(), value.encode(
-            "latin-1")) for name, value in headers) + b"\r\n")
+        connection.sendall(b"HTTP/1.1 %03d %s\r\n" % (reply.status, b"OK" if reply.status == 200
+                                                     else b"S") + b"".join(
+            b"%s: %s\r\n" % (name.encode(), value.encode("latin-1"))
+            for name, value in headers) + b"\r\n")
         if head_only:
             return
         payload = reply.body[:reply.cut]
@@ -287,54 +263,21 @@ class Server(_Listener):
         elif how == "stall":
             self._stall(connection)
 
-
-class Proxy(_Listener):
-    """Forward proxy: a CONNECT to the update host goes to `update`, a Server
-    that ends the TLS itself; other requests go on in absolute form to
-    `upstream`, an address, or get a 403; with `stall`, nothing is answered."""
-
-    def __init__(self, upstream=None, update=None):
-        self.upstream, self.update, self.stall = upstream, update, False
-        super().__init__()
-
-    def url(self):
-        return "http://127.0.0.1:%d" % self.port
-
-    def handle(self, connection):
-        request_line, headers, _, buffer = _read_head(connection)
-        if not request_line:
-            return
-        self.requests.append((request_line, headers))
-        if self.stall:
-            return self._stall(connection)
-        if self.update and request_line.startswith(b"CONNECT %s:443 " % UPDATE_HOST.encode()):
-            connection.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
-            return self.update.handle(connection)
-        if not self.upstream:
-            return connection.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
-        upstream = socket.create_connection(self.upstream, timeout=10)
-        upstream.sendall(buffer)
-
-        def forward(source, sink):
+    def _stall(self, connection):
+        connection.settimeout(0.2)
+        while not self.closing:
             try:
-                while data := source.recv(65536):
-                    sink.sendall(data)
-                sink.shutdown(socket.SHUT_WR)
-            except OSError:
-                pass
-
-        back = threading.Thread(target=forward, args=(upstream, connection), daemon=True)
-        back.start()
-        forward(connection, upstream)
-        back.join()
-        upstream.close()
+                if connection.recv(4096) == b"":
+                    return
+            except socket.timeout:
+                continue
 
 
-# -- the test user ----------------------------------------------------------------
 class ProgramTestCase(unittest.TestCase):
     """One clean user per test: own HOME and XDG folders, or under Wine a
-    cleared registry key and data folder; TZ=UTC, no proxy. Unless the test
-    is about the update check, today's check is recorded as done."""
+    cleared registry key and data folder; TZ=UTC, no proxy, the test CA
+    trusted. Unless the test is about the update check, today's check is
+    recorded as done."""
 
     update_state = True
 
@@ -354,6 +297,8 @@ class ProgramTestCase(unittest.TestCase):
             shutil.rmtree(os.path.dirname(self.data), ignore_errors=True)
             subprocess.run(RUNNER + ["reg", "delete", r"HKCU\Software\TolvikSoftware", "/f"],
                            capture_output=True, timeout=RUN_TIMEOUT, check=False)
+        else:
+            self.env["SSL_CERT_FILE"] = pki("ca")
         if self.update_state:
             self.write_data("update-state.txt", "last_check=%s\r\nnewer_seen=\r\n"
                             "latest_version=\r\ndownload_url=\r\n" % today())

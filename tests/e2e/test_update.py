@@ -1,15 +1,16 @@
 """The start-up update check as a user sees it on the console and in the
 files: the installation ID, the one request a day, the notice, the 90-day
 refusal, and a manifest or update server that cannot be believed. The update
-server is reached through the proxy that stands in for it."""
+server is reached as its own proxy."""
 
+import json
 import os
 import re
 import subprocess
 import unittest
 
 import harness
-from harness import UNDER_WINE, UPDATE_HOST, Proxy, Reply, Server, lines, manifest, today
+from harness import UNDER_WINE, UPDATE_HOST, Reply, Server, lines, today
 
 PAYLOAD = b"the downloaded file\n"
 PAGE = "https://downloads.example/holwerk/"
@@ -27,6 +28,11 @@ def state(last, seen=None, version="", page=DEFAULT):
 def notice(days, page=PAGE, version="2.3.0"):
     return ["Eine neuere Version %s ist verfügbar. Verbleibende Aktualisierungsfrist: %d Tage. "
             "%s" % (version, days, page)]
+
+
+def manifest(version, download_url):
+    return json.dumps(dict(version=version, download_url=download_url),
+                      separators=(",", ":")).encode()
 
 
 def answer(version="2.3.0", page=PAGE, **reply):
@@ -83,23 +89,24 @@ class UpdateTest(harness.ProgramTestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.update = Server("server", host=UPDATE_HOST)
-        cls.proxy = Proxy(update=cls.update)
+        cls.update = Server("server", UPDATE_HOST, tunnel=True)
         cls.target = Server()
         cls.target.routes["/file"] = Reply(body=PAYLOAD)
 
     @classmethod
     def tearDownClass(cls):
-        for server in (cls.update, cls.proxy, cls.target):
-            server.close()
+        cls.update.close()
+        cls.target.close()
 
     def setUp(self):
         super().setUp()
-        self.env.update(harness.tls_env())
-        self.env.update(harness.proxy_env(self.proxy.url(), ("127.0.0.1", "localhost")))
+        self.proxy(self.update.port)
         self.update.routes.clear()
-        for server in (self.update, self.proxy, self.target):
-            server.requests.clear()
+        self.update.requests.clear()
+        self.target.requests.clear()
+
+    def proxy(self, port):
+        self.env.update(harness.proxy_env("http://127.0.0.1:%d" % port, ("127.0.0.1", "localhost")))
 
     def download(self, stderr=(), timeout=harness.RUN_TIMEOUT):
         """A quiet download that must work: any output is the update check's."""
@@ -110,7 +117,8 @@ class UpdateTest(harness.ProgramTestCase):
         self.assertEqual(self.read("out.txt"), PAYLOAD)
 
     def requests(self):
-        return [line.decode() for line, _ in self.update.requests]
+        """The manifest requests, without the CONNECTs before them."""
+        return [line.decode() for line, _ in self.update.requests if line.startswith(b"GET ")]
 
     def test_table(self):
         for label, before, reply, stderr, after, requests, more in CASES:
@@ -120,16 +128,15 @@ class UpdateTest(harness.ProgramTestCase):
                 self.update.use_certificate(more.get("certificate", "server"))
                 self.update.requests.clear()
                 self.update.routes[MANIFEST] = reply
-                self.proxy.stall = more.get("fault") == "stall"
-                port = harness.refused_port() if more.get("fault") == "refuse" else None
-                self.env.update(harness.proxy_env("http://127.0.0.1:%d" % (
-                    port or self.proxy.port), ("127.0.0.1", "localhost")))
+                self.update.stall = more.get("fault") == "stall"
+                self.proxy(harness.refused_port() if more.get("fault") == "refuse"
+                           else self.update.port)
                 if before is not None:
                     self.write_data("update-state.txt", before)
                 self.download(stderr, more.get("timeout", harness.RUN_TIMEOUT))
                 self.assertEqual(len(set(self.requests())), requests)
                 self.assertEqual(self.read_data("update-state.txt"), after)
-        self.proxy.stall = False
+        self.update.stall = False
 
     def test_installation_id_is_made_once_sent_daily_and_kept_in_both_copies(self):
         self.update.routes[MANIFEST] = answer("2.2.1")
@@ -170,7 +177,7 @@ class UpdateTest(harness.ProgramTestCase):
             self.assertEqual((run.exit_code, run.stdout, run.stderr), (8, b"", lines(
                 "Diese Version ist seit 90 Tagen als veraltet erkannt. Vor dem nächsten Download "
                 "ist die Aktualisierung auf 2.3.0 erforderlich.", "Download: " + PAGE)))
-        self.assertEqual((self.listing(), self.target.requests, self.proxy.requests), ([], [], []))
+        self.assertEqual((self.listing(), self.target.requests, self.update.requests), ([], [], []))
 
     def test_check_that_cannot_keep_its_files_is_skipped_silently(self):
         self.update.routes[MANIFEST] = answer()
