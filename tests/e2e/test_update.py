@@ -150,8 +150,8 @@ class UpdateTest(harness.ProgramTestCase):
         self.download()  # not again today
         self.assertEqual(self.requests(), [request])
         if UNDER_WINE:
-            query = subprocess.run(RUNNER_REG + ["query", r"HKCU\Software\TolvikSoftware\Holwerk",
-                                                 "/v", VALUE_NAME], capture_output=True)
+            query = subprocess.run(harness.RUNNER + ["reg", "query", r"HKCU\Software\TolvikSoftware"
+                                    r"\Holwerk", "/v", VALUE_NAME], capture_output=True)
             self.assertRegex(query.stdout.decode(errors="replace"), r"%s\s+REG_SZ\s+%s" % (
                 re.escape(VALUE_NAME), content[:-2].decode()))
         # Without the file, the registry's copy is sent and written back.
@@ -160,15 +160,6 @@ class UpdateTest(harness.ProgramTestCase):
         self.download()
         self.assertEqual(self.requests(), [request] * 2)
         self.assertEqual(self.read_data("installation-id.txt"), content)
-
-    def test_installation_id_from_the_file_when_the_registry_has_none(self):
-        self.write_data("installation-id.txt", "  A1B2C3D4-E5F6-4A7B-9C8D-0E1F2A3B4C5D\n")
-        self.update.routes[MANIFEST] = answer("2.2.1")
-        self.download()
-        self.assertEqual(self.requests(), ["GET %s?installation_id=a1b2c3d4-e5f6-4a7b-9c8d-"
-                                           "0e1f2a3b4c5d HTTP/1.1" % MANIFEST])
-        self.assertEqual(self.read_data("installation-id.txt"),
-                         b"  A1B2C3D4-E5F6-4A7B-9C8D-0E1F2A3B4C5D\n")
 
     def test_ninety_days_after_the_first_notice_the_download_is_refused(self):
         self.write_data("update-state.txt", state(0, 90, "2.3.0", PAGE))
@@ -193,8 +184,6 @@ class UpdateTest(harness.ProgramTestCase):
                               self.read_data("installation-id.txt")), (None, None))
         self.assertEqual(self.requests(), [])
 
-
-RUNNER_REG = harness.RUNNER + ["reg"]
 
 if __name__ == "__main__":
     unittest.main()
