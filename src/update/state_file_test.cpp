@@ -19,17 +19,5 @@ TEST(StateFileTest, ReadsValuesByTheFileRules) {
     for (const auto& c : cases) EXPECT_EQ(GetStateValue(c.text, c.key), c.value) << c.text;
 }
 
-TEST(StateFileTest, WritesFourCrLfLinesAndReadsThemBack) {
-    const UpdateState written{"2026-12-06", "", "2.3.0", "https://h/x"};
-    const std::string text = FormatUpdateState(written);
-    EXPECT_EQ(text,
-              "last_check=2026-12-06\r\nnewer_seen=\r\nlatest_version=2.3.0\r\n"
-              "download_url=https://h/x\r\n");
-    UpdateState read;
-    ReadUpdateState(text, read);
-    EXPECT_EQ(read.lastCheck + read.newerSeen + read.latestVersion + read.downloadUrl,
-              "2026-12-062.3.0https://h/x");
-}
-
 }  // namespace
 }  // namespace holwerk

@@ -60,31 +60,6 @@ TEST(UpdateCheckTest, ManifestSettlesDeadlineAndPage) {
     }
 }
 
-TEST(UpdateCheckTest, NoticeCountsDownAndRefusalStartsOnDayNinety) {
-    const SYSTEMTIME today = Day(2026, 12, 6);
-    const std::string notice =
-        "Eine neuere Version 2.3.0 ist verfügbar. "
-        "Verbleibende Aktualisierungsfrist: ";
-    const struct {
-        std::string newerSeen;
-        UpdateCheckStatus status;
-        std::string message;
-    } cases[] = {
-        {"2026-12-06", UpdateCheckStatus::Notice, notice + "90 Tage. " + Page},
-        {"2026-09-08", UpdateCheckStatus::Notice, notice + "1 Tage. " + Page},
-        {"2026-09-07", UpdateCheckStatus::Blocked,
-         "Diese Version ist seit 90 Tagen als veraltet erkannt. Vor dem nächsten Download ist "
-         "die Aktualisierung auf 2.3.0 erforderlich."},
-        {"", UpdateCheckStatus::None, ""},
-    };
-    for (const auto& c : cases) {
-        std::string message = "left over";
-        EXPECT_EQ(DeadlineStatus(State(c.newerSeen, "2.3.0"), Page, today, message), c.status)
-            << c.newerSeen;
-        EXPECT_EQ(message, c.message);
-    }
-}
-
 TEST(UpdateCheckTest, DeadlineOfAVersionAlreadyRunningIsForgotten) {
     const struct {
         const char* latestVersion;
