@@ -34,7 +34,7 @@ START = "Holwerk 2.2.1"
 EXISTS = "Fehler: Die Zieldatei existiert bereits. Verwenden Sie --force zum Ersetzen."
 READ_FAILED = "Fehler: Fehler beim Lesen der HTTP-Antwort: Windows-Fehler %d"
 SEND_FAILED = "Fehler: HTTP-Anfrage ist fehlgeschlagen: Windows-Fehler %d"
-Run = collections.namedtuple("Run", "exit_code stdout stderr seconds peak")
+Run = collections.namedtuple("Run", "exit_code stdout stderr peak")
 
 
 def lines(*texts):
@@ -331,11 +331,11 @@ class ProgramTestCase(unittest.TestCase):
         """Runs the program to its end; `peak` is the largest resident size of
         any process this test process has waited for yet, so at least this
         run's (under Wine, the loader's)."""
-        started, process = time.monotonic(), self.start(*args, **options)
+        process = self.start(*args, **options)
         try:
             stdout, stderr = process.communicate(timeout=timeout)
         finally:
             process.kill()
             process.wait()
-        return Run(process.returncode, stdout or b"", stderr or b"", time.monotonic() - started,
+        return Run(process.returncode, stdout or b"", stderr or b"",
                    resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss * 1024)
