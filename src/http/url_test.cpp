@@ -45,22 +45,5 @@ TEST(SplitHttpUrlTest, SplitsOrRefusesWithTheFirstFailingCheck) {
     }
 }
 
-TEST(ResolveRedirectTargetTest, ResolvesLocationAgainstTheRedirectedUrl) {
-    const struct {
-        const char *base, *location, *target;
-    } cases[] = {
-        {"http://h:8080/a/b", "../c", "http://h:8080/c"},
-        {"https://h/a/b", "//other/p", "https://other/p"},
-        {"https://h/a/b", "HTTP://x/y", "http://x/y"},
-        {"http://h/a/b", "/a\r\nX: y", "http://h/a%0D%0AX:%20y"},
-        {"http://h/a/b", "/q?a\x1b[31mb c\x7f", "http://h/q?a%1B[31mb%20c%7F"},
-    };
-    for (const auto& c : cases) {
-        std::string target, message;
-        ASSERT_TRUE(ResolveRedirectTarget(c.base, c.location, target, message)) << c.location;
-        EXPECT_EQ(target, c.target);
-    }
-}
-
 }  // namespace
 }  // namespace holwerk

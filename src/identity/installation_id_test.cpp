@@ -37,6 +37,8 @@ TEST(InstallationIdTest, RegistryWinsAndEitherStoreRestoresTheOther) {
         {REG_SZ, std::nullopt, " " + IdBUpper + "\r\n", IdB, " " + IdBUpper + "\r\n"},
         {REG_EXPAND_SZ, IdA, IdB, IdB, IdB},
         {REG_EXPAND_SZ, IdA, "garbage", "", ""},
+        // Longer than the program reads: a new ID, and nothing written past.
+        {REG_SZ, std::string(300, 'A'), std::nullopt, "", ""},
     };
     ScratchFolder scratch;
     const std::string file = scratch.Path(InstallationIdFileName);

@@ -76,20 +76,6 @@ TEST(FilesContract, CreateNewWriteFlushAndReadKeepNameAndBytes) {
     }
 }
 
-TEST(FilesContract, MoveToAFreeNameMovesAndWithReplacingReplaces) {
-    ScratchFolder scratch;
-    for (const DWORD flags : {DWORD{0}, DWORD{MOVEFILE_WRITE_THROUGH}}) {
-        WriteWholeFile(scratch.Path("neu.tmp"), "neu");
-        EXPECT_TRUE(Move(scratch.Path("neu.tmp"), scratch.Path("ziel"), flags));
-        WriteWholeFile(scratch.Path("neu.tmp"), "neuer");
-        EXPECT_TRUE(
-            Move(scratch.Path("neu.tmp"), scratch.Path("ziel"), flags | MOVEFILE_REPLACE_EXISTING));
-        EXPECT_EQ(ReadWholeFile(scratch.Path("ziel")), "neuer");
-        EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"ziel"});
-        EXPECT_TRUE(DeleteFileW(Wide(scratch.Path("ziel")).data()));
-    }
-}
-
 // A taken name, by a file or a folder, refuses exclusive creation and a move
 // without replacing; nothing changes, and Windows' code tells why.
 TEST(FilesContract, RefusedCallsReportWindowsCodesAndChangeNothing) {

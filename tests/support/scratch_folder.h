@@ -46,20 +46,6 @@ class ScratchFolder {
     }
     ~ScratchFolder() {
         std::error_code ignored;
-        // What a test made unwritable must be writable again to be removed:
-        // folders for their entries, and on Windows read-only files too.
-        std::filesystem::permissions(PathOfUtf8(path_), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-        for (auto entry = std::filesystem::recursive_directory_iterator(
-                 PathOfUtf8(path_), std::filesystem::directory_options::skip_permission_denied,
-                 ignored);
-             entry != std::filesystem::recursive_directory_iterator(); entry.increment(ignored)) {
-            std::filesystem::permissions(entry->path(),
-                                         entry->is_directory(ignored)
-                                             ? std::filesystem::perms::owner_all
-                                             : std::filesystem::perms::owner_write,
-                                         std::filesystem::perm_options::add, ignored);
-        }
         std::filesystem::remove_all(PathOfUtf8(path_), ignored);
     }
     ScratchFolder(const ScratchFolder&) = delete;
