@@ -19,7 +19,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,13 +84,6 @@ class Server {
         CloseSocket(listener_);
     }
 
-    /// The first request head, up to its empty line; it is in before the
-    /// response goes out.
-    std::string Head() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return head_;
-    }
-
     std::uint16_t port = 0;
 
   private:
@@ -103,10 +95,6 @@ class Server {
             const auto received = recv(client, buffer, sizeof buffer, 0);
             if (received <= 0) break;
             head.append(buffer, static_cast<std::size_t>(received));
-        }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (head_.empty()) head_ = head.substr(0, head.find("\r\n\r\n") + 2);
         }
         // A client that stops reading must not keep the server from stopping.
         for (std::size_t sent = 0; sent < response.size() && !stopping_;) {
@@ -127,8 +115,6 @@ class Server {
     Socket listener_;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
-    std::mutex mutex_;
-    std::string head_;
 };
 
 // The three handles of one request, opened and sent the way the download
@@ -177,20 +163,14 @@ struct Exchange {
 
 // What the program's header reading relies on: the needed size on a missing
 // or short buffer, the length on success, and an index that picks the
-// occurrence and counts on until the header is reported missing. No blank or
-// control byte goes out in the request line; natively the target goes out
-// as given otherwise, dot segments included (Wine removes them).
-TEST(WinInetContract, RequestLineAndHeaderQueriesFollowWindowsRules) {
+// occurrence and counts on until the header is reported missing.
+TEST(WinInetContract, HeaderQueriesFollowWindowsRules) {
     const std::string head =
         "HTTP/1.1 302 Found\r\nlOcAtIoN: /next/place?x=1\r\nLocation: /second\r\n"
         "Content-Length: 0\r\n\r\n";
     Server server("HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n" + head);
     Exchange exchange;
-    ASSERT_TRUE(exchange.Send(server.port, "/a b\t/../c\x01\xc3\xa4?q=1 2")) << exchange.error;
-    const std::string line = server.Head().substr(0, server.Head().find("\r\n"));
-    EXPECT_EQ(line.find_first_of(RunningUnderWine() ? " " : " \t\x01", 4), line.size() - 9) << line;
-    EXPECT_TRUE(RunningUnderWine() || line == "GET /a%20b%09/../c%01%C3%A4?q=1%202 HTTP/1.1")
-        << line;
+    ASSERT_TRUE(exchange.Send(server.port, "/")) << exchange.error;
     char value[4096];
     for (const DWORD capacity : {0u, 15u}) {
         std::memset(value, '#', sizeof value);

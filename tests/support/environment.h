@@ -12,7 +12,6 @@
 
 namespace holwerk {
 
-/// Sets and unsets environment variables for one test and restores them.
 class ScopedEnvironment {
   public:
     ScopedEnvironment() = default;
@@ -23,14 +22,10 @@ class ScopedEnvironment {
             value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
         }
     }
-
-    /// Sets `name` to `value` until the end of the test.
     void Set(const std::string& name, const std::string& value) {
         Save(name);
         setenv(name.c_str(), value.c_str(), 1);
     }
-
-    /// Removes `name` until the end of the test.
     void Unset(const std::string& name) {
         Save(name);
         unsetenv(name.c_str());

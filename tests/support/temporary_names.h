@@ -7,19 +7,15 @@
 
 namespace holwerk {
 
-/// Upper-case hexadecimal without leading zeros, as temporary names carry it.
-inline std::string UpperHex(DWORD value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%X", static_cast<unsigned>(value));
-    return text;
-}
-
 /// The name this process gives a temporary file: path + infix (".part-" or
-/// ".tmp-") + process ID + "-" + tick count + "-" + attempt.
+/// ".tmp-") + process ID + "-" + tick count + "-" + attempt, in upper-case
+/// hexadecimal without leading zeros.
 inline std::string TemporaryName(const std::string& path, const std::string& infix, DWORD tick,
                                  int attempt) {
-    return path + infix + UpperHex(GetCurrentProcessId()) + "-" + UpperHex(tick) + "-" +
-           std::to_string(attempt);
+    char numbers[32];
+    std::snprintf(numbers, sizeof numbers, "%X-%X-", static_cast<unsigned>(GetCurrentProcessId()),
+                  static_cast<unsigned>(tick));
+    return path + infix + numbers + std::to_string(attempt);
 }
 
 }  // namespace holwerk
