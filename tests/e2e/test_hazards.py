@@ -143,6 +143,29 @@ class HazardTest(harness.ProgramTestCase):
                     error, "HTTP-Status: 200")))
                 self.assertEqual([name[:14] for name in self.listing()], held)
 
+    @unittest.skipIf(UNDER_WINE, "system-call fault injection is for the native build")
+    @unittest.skipIf(shutil.which("strace") is None, "needs strace")
+    def test_interruption_during_a_flush_longer_than_the_wait_leaves_no_temporary_file(self):
+        self.quiet()  # makes the installation ID: the next run's first flush is the download's
+        for older in (None, OLD):
+            with self.subTest(older=older):
+                process = self.start("--quiet", *self.clear(older), self.url("/small"), "ziel.bin",
+                                     prefix=["strace", "-f", "-o", os.devnull, "-e", "trace=fsync",
+                                             "-e", "inject=fsync:delay_enter=8000000:when=1"])
+                while not any(name.startswith("ziel.bin.part-") for name in self.listing()):
+                    time.sleep(0.02)
+                time.sleep(1)  # well inside the flush
+                # The name carries the program's process ID, in hexadecimal.
+                part = next(name for name in self.listing() if name.startswith("ziel.bin.part-"))
+                os.kill(int(part.split("-")[1], 16), signal.SIGINT)
+                stdout, stderr = process.communicate(timeout=harness.RUN_TIMEOUT)
+                # strace may remark on the signal that came during the delay.
+                self.assertEqual((process.returncode, stdout, [line for line in stderr.splitlines()
+                                                               if not line.startswith(b"strace: ")]),
+                                 (-signal.SIGINT, b"", []))
+                self.assertEqual((self.listing(), self.found()),
+                                 (["ziel.bin"] if older else [], older))
+
     @NATIVE_ONLY
     def test_dangling_link_at_the_target_is_an_existing_target(self):
         os.symlink("nirgendwo", self.path("ziel.bin"))

@@ -81,7 +81,11 @@ CASES = [
     # A whole manifest, and its announced length says it is not all.
     ("short", b"", answer(length=str(len(manifest("2.3.0", PAGE)) + 10)), [], state(0), 1, FAILED),
 ] + [("certificate %s" % name, b"", answer(), [], state(0), 0, dict(certificate=name))
-     for name in ("other", "wronghost")]
+     for name in ("other", "wronghost")] + [
+    # The proxy answers the CONNECT itself: that is not the update server.
+    ("forged by the proxy", b"", answer(), [], state(0), 0,
+     dict(connect=Reply(203, body=manifest("2.3.0", PAGE)))),
+]
 
 
 class UpdateTest(harness.ProgramTestCase):
@@ -128,6 +132,7 @@ class UpdateTest(harness.ProgramTestCase):
                 self.update.use_certificate(more.get("certificate", "server"))
                 self.update.requests.clear()
                 self.update.routes[MANIFEST] = reply
+                self.update.routes[UPDATE_HOST + ":443"] = more.get("connect")
                 self.update.stall = more.get("fault") == "stall"
                 self.proxy(harness.refused_port() if more.get("fault") == "refuse"
                            else self.update.port)

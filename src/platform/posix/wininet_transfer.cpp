@@ -331,12 +331,20 @@ std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
         }
         transfer->head_ = std::move(pending);
         transfer->headComplete_ = true;
+        transfer->overTls_ = transfer->UsesTls();
         transfer->headerBytes_ = 0;
         return bytes;
     }
     if (pending.lines.empty()) pending.statusCode = StatusFromLine(line);
     pending.lines.emplace_back(line);
     return bytes;
+}
+
+bool HttpTransfer::UsesTls() const {
+    curl_tlssessioninfo* session = nullptr;
+    return curl_easy_getinfo(easy_, CURLINFO_TLS_SSL_PTR, &session) == CURLE_OK &&
+           session != nullptr && session->backend != CURLSSLBACKEND_NONE &&
+           session->internals != nullptr;
 }
 
 std::size_t HttpTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* self) {
