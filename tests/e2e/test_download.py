@@ -4,6 +4,7 @@ gets wrong or abuses, bodies cut off, time-outs, certificates and proxies."""
 
 import os
 import shutil
+import tempfile
 import time
 import unittest
 
@@ -18,6 +19,7 @@ TOO_MANY = "Fehler: Zu viele Weiterleitungen."
 OTHER_CA = 12057 if UNDER_WINE else 12045
 NATIVE = UNDER_WINE and "the native client's own bounds; Wine's client takes any head"
 TLS_CLOSE = UNDER_WINE and "the native client's own promise; Wine's is Wine's"
+NATIVE_CA = UNDER_WINE and "the native layer's own CA file"
 SEPARATOR = "\\" if UNDER_WINE else "/"
 # Beyond ASCII and beyond the old path limit of 260 characters.
 DEEP = SEPARATOR.join(["Ordner-%d-%s" % (level, "ä" * 30) for level in range(8)] + ["Größe-ü€.bin"])
@@ -57,7 +59,7 @@ def chain(server, name, count):
     return routes, [b"GET %s HTTP/1.1" % step.encode() for step in steps]
 
 
-def cases(http, https, bad, proxy):
+def cases(http, https, bad, proxy, fifo):
     five, five_requests = chain(http, "five", 5)
     six, six_requests = chain(http, "six", 6)
     body, tls_body = pattern(20, 3), pattern(100000, 9)
@@ -144,6 +146,11 @@ def cases(http, https, bad, proxy):
              ("auto", [("Transfer-Encoding", "gzip")]), (None, [("Transfer-Encoding", "")])]):
         yield row("/framing/%d" % number, Reply(headers=headers, body=body, length=length), 3,
                   read_failed(12152), older=True)
+    # Header lines the native client would not frame the body by: refused.
+    for path, head in (("/te-blank", b"Transfer-Encoding : chunked"),
+                       ("/te-continued", b"Transfer-Encoding:\r\n chunked")):
+        yield row(path, Reply(raw=b"HTTP/1.1 200 OK\r\n%s\r\n\r\n5\r\nhello\r\n" % head), 3,
+                  [SEND_FAILED % 12152], older=True, skip=NATIVE)
     # Head and trailers bounded natively: refused at once, memory flat.
     for path, reply, err in (
             ("/huge-head", Reply(headers=[("X-F%d" % n, "f" * 1000) for n in range(2048)]),
@@ -168,6 +175,13 @@ def cases(http, https, bad, proxy):
         row("/closed", Reply(body=tls_body, length=None), 3, read_failed(12030), server=https,
             skip=TLS_CLOSE),
         row("/tls-chunked", Reply(body=tls_body, chunked=True), 0, server=https),
+        # A folded line is part of the field before it: this body, too, ends
+        # only with the close.
+        row("/tls-folded", Reply(raw=b"HTTP/1.1 200 OK\r\nX-A: b\r\n Transfer-Encoding: chunked"
+                                 b"\r\n\r\n5\r\nhello\r\n"), 3, read_failed(12030),
+            server=https, skip=TLS_CLOSE),
+        row("/x", Reply(body=b"never"), 3, [SEND_FAILED % 12175], server=https,
+            env={"SSL_CERT_FILE": fifo}, timeout=10, requests=[], skip=NATIVE_CA),
     ]
     for start, location in (("https", "http://"), ("https", "HTTP://"), ("https", "http:"),
                             ("HTTPS", "http://")):
@@ -198,14 +212,19 @@ class DownloadTest(harness.ProgramTestCase):
     def setUpClass(cls):
         cls.http, cls.https, cls.proxy = Server(), Server("server"), Server(tunnel=True)
         cls.bad = {name: Server(name) for name in ("wronghost", "other")}
+        # A CA file that is a FIFO: a blocking open of it waits for ever.
+        cls.fifo = os.path.join(tempfile.mkdtemp(prefix="holwerk-e2e-"), "ca.pem")
+        os.mkfifo(cls.fifo)
 
     @classmethod
     def tearDownClass(cls):
         for server in (cls.http, cls.https, cls.proxy, *cls.bad.values()):
             server.close()
+        shutil.rmtree(os.path.dirname(cls.fifo))
 
     def test_table(self):
-        for path, routes, code, err, more in cases(self.http, self.https, self.bad, self.proxy):
+        for path, routes, code, err, more in cases(self.http, self.https, self.bad, self.proxy,
+                                                   self.fifo):
             with self.subTest(path, url=more.get("url")):
                 skip = more.pop("skip", None)
                 if skip:

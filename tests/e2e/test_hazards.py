@@ -11,6 +11,7 @@ import random
 import resource
 import shutil
 import signal
+import socket
 import subprocess
 import time
 import unittest
@@ -165,6 +166,39 @@ class HazardTest(harness.ProgramTestCase):
                                  (-signal.SIGINT, b"", []))
                 self.assertEqual((self.listing(), self.found()),
                                  (["ziel.bin"] if older else [], older))
+
+    @NATIVE_ONLY
+    def test_name_server_that_never_answers_outlasts_no_time_limit(self):
+        # A resolver file of a private mount namespace names a local port
+        # that takes every query and answers none.
+        if subprocess.run(["unshare", "--mount", "true"], capture_output=True).returncode:
+            self.skipTest("needs a mount namespace (root)")
+        silent = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.addCleanup(silent.close)
+        silent.bind(("127.83.0.1", 53))
+        silent.settimeout(0)
+        resolver = os.path.join(self.work, "resolv.conf")
+        harness.put(resolver, "nameserver 127.83.0.1\noptions timeout:30 attempts:1\n")
+        namespace = ["unshare", "--mount", "--", "sh", "-c",
+                     'mount --bind "$0" /etc/resolv.conf && exec "$@"', resolver]
+        os.remove(os.path.join(self.data, "update-state.txt"))  # the update check is due
+        for url, code, stored, err in (
+                ("http://nirgendwo.holwerk.example/", 3, None, [harness.SEND_FAILED % 12002]),
+                (self.url("/small"), 0, b"hallo\r\n", [])):
+            with self.subTest(url=url):
+                self.clear()
+                started = time.monotonic()
+                run = self.run_program("--quiet", "--timeout", "3", url, "ziel.bin",
+                                       prefix=namespace)
+                try:
+                    silent.recv(512)
+                except BlockingIOError:
+                    self.skipTest("names are not looked up through /etc/resolv.conf here")
+                self.assertEqual((run.exit_code, run.stdout, run.stderr), (code, b"", lines(*err)))
+                self.assertEqual(self.found(), stored)
+                # The connect time-out (3 s, or the update check's 5 s) and
+                # not the resolver's 30 s.
+                self.assertLess(time.monotonic() - started, 12)
 
     @NATIVE_ONLY
     def test_dangling_link_at_the_target_is_an_existing_target(self):

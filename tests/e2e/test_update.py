@@ -85,6 +85,8 @@ CASES = [
     # The proxy answers the CONNECT itself: that is not the update server.
     ("forged by the proxy", b"", answer(), [], state(0), 0,
      dict(connect=Reply(203, body=manifest("2.3.0", PAGE)))),
+    ("CA file a FIFO", b"", answer(), [], state(0), 0, dict(ca="fifo", timeout=10, skip=UNDER_WINE
+                                                           and "the native layer's CA file")),
 ]
 
 
@@ -112,11 +114,12 @@ class UpdateTest(harness.ProgramTestCase):
     def proxy(self, port):
         self.env.update(harness.proxy_env("http://127.0.0.1:%d" % port, ("127.0.0.1", "localhost")))
 
-    def download(self, stderr=(), timeout=harness.RUN_TIMEOUT):
+    def download(self, stderr=(), timeout=harness.RUN_TIMEOUT, env=None):
         """A quiet download that must work: any output is the update check's."""
         if os.path.exists(self.path("out.txt")):
             os.remove(self.path("out.txt"))
-        run = self.run_program("--quiet", self.target.url("/file"), "out.txt", timeout=timeout)
+        run = self.run_program("--quiet", self.target.url("/file"), "out.txt", timeout=timeout,
+                               env=env)
         self.assertEqual((run.exit_code, run.stdout, run.stderr), (0, b"", lines(*stderr)))
         self.assertEqual(self.read("out.txt"), PAYLOAD)
 
@@ -138,7 +141,10 @@ class UpdateTest(harness.ProgramTestCase):
                            else self.update.port)
                 if before is not None:
                     self.write_data("update-state.txt", before)
-                self.download(stderr, more.get("timeout", harness.RUN_TIMEOUT))
+                ca = dict(SSL_CERT_FILE=os.path.join(self.work, "ca.pem")) if more.get("ca") else None
+                if ca:
+                    os.mkfifo(ca["SSL_CERT_FILE"])
+                self.download(stderr, more.get("timeout", harness.RUN_TIMEOUT), ca)
                 self.assertEqual(len(set(self.requests())), requests)
                 self.assertEqual(self.read_data("update-state.txt"), after)
         self.update.stall = False

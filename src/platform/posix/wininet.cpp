@@ -24,6 +24,14 @@
 // - InternetQueryOptionA knows INTERNET_OPTION_SECURITY_FLAGS of a request
 //   only: SECURITY_FLAG_SECURE when its response head came over TLS, no
 //   other flag. A proxy's answer to CONNECT is never taken for a response.
+// - A CA file named by SSL_CERT_FILE that is not a regular file (a FIFO,
+//   say) fails every HTTPS send at once with 12175 instead of blocking.
+// - A header line without a colon or with a blank or tab before its colon,
+//   and a folded line that continues no field or continues Content-Length
+//   or Transfer-Encoding, fail the send with 12152; other folded lines are
+//   part of the field before them. The raw header block keeps every line.
+// - Name resolution counts against the connect time-out, and closing a
+//   request never waits for a resolver that has not answered.
 // - Send and receive time-outs are idle limits: a wait fails with 12002 when
 //   nothing arrives for that long, however long the whole transfer takes.
 // - The request target goes out as given, with bytes up to 0x20, 0x7F, from

@@ -89,7 +89,8 @@ class HttpTransfer {
     char errorText_[CURL_ERROR_SIZE] = {};
 
     bool secure_ = false;
-    bool bodyless_ = false;  // HEAD: no body whatever the head says
+    bool caFileNotRegular_ = false;  // SSL_CERT_FILE names no regular file
+    bool bodyless_ = false;          // HEAD: no body whatever the head says
     DWORD sendTimeoutMs_ = 0;
     DWORD receiveTimeoutMs_ = 0;
     bool connected_ = false;
