@@ -4,6 +4,7 @@ gets wrong or abuses, bodies cut off, time-outs, certificates and proxies."""
 
 import os
 import shutil
+import stat
 import tempfile
 import time
 import unittest
@@ -20,6 +21,8 @@ OTHER_CA = 12057 if UNDER_WINE else 12045
 NATIVE = UNDER_WINE and "the native client's own bounds; Wine's client takes any head"
 TLS_CLOSE = UNDER_WINE and "the native client's own promise; Wine's is Wine's"
 NATIVE_CA = UNDER_WINE and "the native layer's own CA file"
+NATIVE_FILES = UNDER_WINE and "the native layer's own file system"
+COMMIT_FAILED = "Fehler: Ausgabedatei kann nicht übernommen werden: Windows-Fehler %d"
 SEPARATOR = "\\" if UNDER_WINE else "/"
 # Beyond ASCII and beyond the old path limit of 260 characters.
 DEEP = SEPARATOR.join(["Ordner-%d-%s" % (level, "ä" * 30) for level in range(8)] + ["Größe-ü€.bin"])
@@ -39,8 +42,9 @@ def row(path, reply, code, err=(), **more):
     """`reply`: a Reply for `path` or a dict of routes; `more`: out (stdout
     lines; {url} is the start URL), args, stored (the target after a success;
     the last route's body), older (the target holds OLD, --force given),
-    existing (bytes, or "dir"), server, url, target, env, requests (request
-    lines the server sees), timeout, peak (memory bound), skip (reason)."""
+    existing (bytes, "dir" or "fifo"), server, url, target, env, requests
+    (request lines the server sees), timeout, peak (memory bound), skip
+    (reason)."""
     routes = reply if isinstance(reply, dict) else {path.split("#")[0]: reply}
     more.setdefault("stored", routes and list(routes.values())[-1].body)
     return path, routes, code, err, more
@@ -77,6 +81,11 @@ def cases(http, https, bad, proxy, fifo):
         row("/exists", Reply(body=b"new"), 5, [EXISTS], args=(), out=[START, "GET {url}"],
             existing=b"old", requests=[]),
         row("/exists", Reply(body=b"new"), 5, [EXISTS], existing="dir", requests=[]),
+        # --force replaces a file, nothing else.
+        row("/exists", Reply(body=b"new"), 5, [COMMIT_FAILED % 5, "HTTP-Status: 200"],
+            existing="dir", args=("--quiet", "--force")),
+        row("/exists", Reply(body=b"new"), 5, [COMMIT_FAILED % 5, "HTTP-Status: 200"],
+            existing="fifo", args=("--quiet", "--force"), skip=NATIVE_FILES),
         # A 204 has no body, whatever follows it or its headers announce.
         row("/no-content", Reply(204, body=b"not-the-body"), 0, stored=b""),
         row("/no-content-length", Reply(raw=b"HTTP/1.1 204 No Content\r\nContent-Length: 12\r\n"
@@ -242,6 +251,8 @@ class DownloadTest(harness.ProgramTestCase):
         os.makedirs(os.path.dirname(local), exist_ok=True)
         if existing == "dir":
             os.mkdir(local)
+        elif existing == "fifo":
+            os.mkfifo(local)
         elif older or existing:
             harness.put(local, existing or OLD)
         run = self.run_program(*args, *(("--force",) if older else ()), url,
@@ -251,8 +262,10 @@ class DownloadTest(harness.ProgramTestCase):
                          (code, lines(*(line.format(url=url) for line in out)), lines(*err)))
         self.assertEqual(os.listdir(os.path.dirname(local)), [os.path.basename(local)] if
                          code == 0 or older or existing else [])
-        if code == 0 or older or existing not in (None, "dir"):
+        if code == 0 or older or existing not in (None, "dir", "fifo"):
             self.assertEqual(harness.slurp(local), stored if code == 0 else existing or OLD)
+        if existing == "fifo":
+            self.assertTrue(stat.S_ISFIFO(os.lstat(local).st_mode))
         sent = server.requests[before:]
         if requests is not None:
             self.assertEqual([line for line, _ in sent], requests)
@@ -265,18 +278,39 @@ class DownloadTest(harness.ProgramTestCase):
                               headers["accept-encoding"]), ("Holwerk/2.2.1", "*/*", "identity"))
         self.assertLess(run.peak, peak or 1 << 62)
 
-    def test_target_that_appears_during_the_download_is_kept(self):
+    def test_what_happens_to_the_target_during_the_download(self):
+        """Another process puts a file at the target (it stays), or renames
+        the target's folder (the temporary file goes with it, and is still
+        removed)."""
+        def appear():
+            harness.put(self.path("sub", "ziel.bin"), OLD)
+            return ["ziel.bin"], 183
+
+        def rename_folder():
+            os.rename(self.path("sub"), self.path("moved"))
+            return [], 3
+
         self.http.routes["/slow"] = Reply(size=1 << 20, pace=0.1)
-        process = self.start("--quiet", self.http.url("/slow"), "ziel.bin")
-        self.addCleanup(process.kill)
-        while not any(name.startswith("ziel.bin.part-") for name in self.listing()):
-            self.assertIsNone(process.poll(), "the download ended before its temporary file")
-            time.sleep(0.02)
-        harness.put(self.path("ziel.bin"), OLD)
-        self.assertEqual((process.communicate(timeout=60), process.returncode), ((b"", lines(
-            "Fehler: Ausgabedatei kann nicht übernommen werden: Windows-Fehler 183",
-            "HTTP-Status: 200")), 5))
-        self.assertEqual((self.listing(), self.read("ziel.bin")), (["ziel.bin"], OLD))
+        for change, folder, skip in ((appear, "sub", None), (rename_folder, "moved", UNDER_WINE and
+                                     "Windows refuses to rename a folder with an open file")):
+            with self.subTest(change.__name__):
+                if skip:
+                    self.skipTest(skip)
+                shutil.rmtree(self.cwd), os.makedirs(self.path("sub"))
+                process = self.start("--quiet", self.http.url("/slow"),
+                                     os.path.join("sub", "ziel.bin"))
+                self.addCleanup(process.kill)
+                while not any(name.startswith("ziel.bin.part-")
+                              for name in os.listdir(self.path("sub"))):
+                    self.assertIsNone(process.poll(), "the download ended before its temporary "
+                                      "file")
+                    time.sleep(0.02)
+                left, error = change()
+                self.assertEqual((process.communicate(timeout=60), process.returncode), ((b"", lines(
+                    COMMIT_FAILED % error, "HTTP-Status: 200")), 5))
+                self.assertEqual(sorted(os.listdir(self.path(folder))), left)
+                if left:
+                    self.assertEqual(self.read(os.path.join("sub", "ziel.bin")), OLD)
 
 
 if __name__ == "__main__":

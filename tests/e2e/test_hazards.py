@@ -20,8 +20,16 @@ import harness
 from harness import NATIVE_ONLY, UNDER_WINE, Reply, Server, lines, pattern
 
 OLD = b"older version\r\n"
-VALUE_NAME = "{3b7c9e14-5a2d-4f86-b0c3-91d4e6a72f58}"
-SIGNALS = (signal.SIGINT,) if UNDER_WINE else (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+VALUE_FILE = "{3b7c9e14-5a2d-4f86-b0c3-91d4e6a72f58}.value"
+# Every signal that ends a process by default and can be caught.
+SIGNALS = (signal.SIGINT,) if UNDER_WINE else (
+    signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGXCPU, signal.SIGALRM,
+    signal.SIGUSR1, signal.SIGUSR2, signal.SIGVTALRM, signal.SIGPROF)
+
+
+def no_core_file():
+    """SIGQUIT and SIGXCPU would leave a core file in the folder."""
+    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
 
 
 class HazardTest(harness.ProgramTestCase):
@@ -68,7 +76,8 @@ class HazardTest(harness.ProgramTestCase):
         for number, (path, body, latest) in enumerate(rounds):
             sent, older = SIGNALS[number % len(SIGNALS)], OLD if number % 2 == 0 else None
             with self.subTest(seed=seed, round=number, signal=sent.name, older=older):
-                process = self.start("--quiet", *self.clear(older), self.url(path), "ziel.bin")
+                process = self.start("--quiet", *self.clear(older), self.url(path), "ziel.bin",
+                                     preexec_fn=no_core_file)
                 while UNDER_WINE and process.poll() is None and not any(
                         name.startswith("ziel.bin.part-") for name in self.listing()):
                     time.sleep(0.05)
@@ -221,7 +230,7 @@ class HazardTest(harness.ProgramTestCase):
     @NATIVE_ONLY
     def test_nothing_in_the_registry_store_holds_up_the_run_or_the_id(self):
         def fifo():
-            os.mkfifo(os.path.join(self.key, VALUE_NAME))
+            os.mkfifo(os.path.join(self.key, VALUE_FILE))
 
         def held_lock():  # by another process, for the whole run
             descriptor = os.open(self.key, os.O_RDONLY | os.O_DIRECTORY)
@@ -229,9 +238,22 @@ class HazardTest(harness.ProgramTestCase):
             fcntl.flock(descriptor, fcntl.LOCK_EX)
 
         def unknown_format():
-            harness.put(os.path.join(self.key, VALUE_NAME), b"\x00\xffnot a registry\n1:zz:00\n")
+            harness.put(os.path.join(self.key, VALUE_FILE), b"\x00\xffnot a registry\n1:zz:00\n")
 
-        for plant in (fifo, held_lock, unknown_format):
+        def folders_for_the_value():  # a subkey of its name, and one in its file's place
+            for name in (VALUE_FILE[:-len(".value")], VALUE_FILE):
+                os.makedirs(os.path.join(self.key, name, "fremd"))
+
+        def file_for_the_key():
+            os.rmdir(self.key)
+            harness.put(self.key, b"fremd")
+
+        def fifo_for_the_key():
+            os.rmdir(self.key)
+            os.mkfifo(self.key)
+
+        for plant in (fifo, held_lock, unknown_format, folders_for_the_value, file_for_the_key,
+                      fifo_for_the_key):
             with self.subTest(plant.__name__):
                 shutil.rmtree(self.env["XDG_CONFIG_HOME"], ignore_errors=True)
                 os.makedirs(self.key)
@@ -250,7 +272,7 @@ class HazardTest(harness.ProgramTestCase):
         os.makedirs(self.key)
         for name in [".tmp-1-0"] + [".tmp-1-%X-1" % (tick & 0xFFFFFFFF)
                                     for tick in range(first, first + 2000)]:
-            harness.put(os.path.join(self.key, VALUE_NAME + name))
+            harness.put(os.path.join(self.key, VALUE_FILE + name))
         # Whole seconds: the run's clock starts less than a second after `first`.
         namespace[5] = str(-(-(first - int(time.clock_gettime(time.CLOCK_MONOTONIC) * 1000))
                              // 1000))
