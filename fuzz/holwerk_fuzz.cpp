@@ -1,5 +1,5 @@
 // One fuzz program for every parser of input from outside the program: the
-// first byte chooses the parser (modulo 7; the quotient is a parameter), the
+// first byte chooses the parser (modulo 8; the quotient is a parameter), the
 // rest is its input. A broken rule aborts, so libFuzzer keeps the input.
 
 #include <algorithm>
@@ -17,6 +17,7 @@
 #include "http/response.h"
 #include "http/url.h"
 #include "identity/installation_id.h"
+#include "platform/posix/wininet_headers.h"
 #include "storage/text_encoding.h"
 #include "update/manifest.h"
 #include "update/state_file.h"
@@ -170,6 +171,59 @@ void Framing(const std::string& text, unsigned) {
     Check(expected != BodyFraming::Length || std::to_string(length) == agreed, "the length");
 }
 
+bool IsBlankByte(char c) { return c == ' ' || c == '\t'; }
+
+// Lines of a response head, the status line first, as the native client
+// hands them over: a line is taken whole or not at all, a field never
+// begins or ends with a blank, and a framing field is never continued.
+void ResponseLines(const std::string& text, unsigned) {
+    ResponseHead head;
+    std::vector<std::string> taken;
+    std::size_t fields = 0;
+    for (const std::string& line : Split(text, '\n')) {
+        const ResponseHead before = head;
+        const std::size_t colon = line.find(':');
+        const bool folded = !taken.empty() && !line.empty() && IsBlankByte(line.front());
+        const bool malformed = !taken.empty() && !folded &&
+                               (colon == line.npos || colon == 0 || IsBlankByte(line[colon - 1]));
+        if (!AddResponseLine(head, line)) {
+            Check(head.lines == before.lines && head.fields == before.fields,
+                  "a refused line changes nothing");
+            Check(folded || malformed, "only a folded or malformed line is refused");
+            continue;
+        }
+        Check(!malformed, "a line without a colon, or a blank before it, is refused");
+        taken.push_back(line);
+        if (!folded && taken.size() > 1) {
+            ++fields;
+            const std::string& name = head.fields.back().first;
+            const std::string value = Trim(line.substr(colon + 1), " \t");
+            Check(ToAsciiLower(name) == ToAsciiLower(line.substr(0, colon)) &&
+                      head.fields.back().second == value,
+                  "a field is its line's name and trimmed value");
+        }
+    }
+    Check(head.lines == taken, "the raw lines are those taken, as they came");
+    Check(head.fields.size() == fields, "a folded line is never a field of its own");
+    for (const auto& field : head.fields) {
+        const std::string& name = field.first;
+        const std::string& value = field.second;
+        Check(!name.empty() && !IsBlankByte(name.front()) && !IsBlankByte(name.back()),
+              "a field name has no blank around it");
+        Check(value == Trim(value, " \t"), "a field value has no blank around it");
+        const std::string lower = ToAsciiLower(name);
+        if (lower == "content-length" || lower == "transfer-encoding") {
+            Check(std::any_of(taken.begin() + 1, taken.end(),
+                              [&](const std::string& line) {
+                                  const std::size_t colon = line.find(':');
+                                  return colon != line.npos && line.substr(0, colon) == name &&
+                                         Trim(line.substr(colon + 1), " \t") == value;
+                              }),
+                  "a framing field is exactly its own line");
+        }
+    }
+}
+
 }  // namespace
 }  // namespace holwerk
 
@@ -179,7 +233,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using Parser = void (*)(const std::string&, unsigned);
     const Parser parsers[] = {holwerk::CommandLine, holwerk::TextEncoding, holwerk::Url,
                               holwerk::StateFile,   holwerk::Manifest,     holwerk::InstallationId,
-                              holwerk::Framing};
-    parsers[data[0] % 7](input, data[0] / 7u);
+                              holwerk::Framing,     holwerk::ResponseLines};
+    parsers[data[0] % std::size(parsers)](input,
+                                          data[0] / static_cast<unsigned>(std::size(parsers)));
     return 0;
 }

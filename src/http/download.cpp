@@ -61,12 +61,10 @@ void CloseRequestAndConnection(TransferResources& resources) {
 // How a GET response's body ends. The client's own reading of a malformed
 // length ("2 0" as 2, "0x14" as 0) or of an unknown coding (read to the
 // close) would commit a short body as complete, so the program judges every
-// framing line itself before anything is stored. A 204 has no body whatever
-// its headers say.
-bool ReadFraming(HINTERNET request, std::uint32_t status, DownloadResult& result, bool& lengthKnown,
+// framing line itself before anything is stored.
+bool ReadFraming(HINTERNET request, DownloadResult& result, bool& lengthKnown,
                  std::uint64_t& length) {
     lengthKnown = false;
-    if (status == 204) return true;
     std::vector<std::string> lengths, encodings;
     if (!QueryHeaderLines(request, HTTP_QUERY_CONTENT_LENGTH, lengths) ||
         !QueryHeaderLines(request, HTTP_QUERY_TRANSFER_ENCODING, encodings)) {
@@ -144,6 +142,11 @@ bool SendRequest(const DownloadOptions& options, const std::string& url, Downloa
     }
     if (!HttpSendRequestA(resources.request, nullptr, 0, nullptr, 0)) {
         return Stop(result, ExitNetworkFailure, WithLastError("HTTP-Anfrage ist fehlgeschlagen: "));
+    }
+    if (isHttps && !CameOverTls(resources.request)) {
+        return Stop(
+            result, ExitNetworkFailure,
+            "HTTP-Anfrage ist fehlgeschlagen: " + WindowsErrorText(ERROR_INTERNET_DECODING_FAILED));
     }
     DWORD value = 0;
     DWORD size = sizeof(value);
@@ -234,11 +237,12 @@ bool Transfer(const DownloadOptions& options, DownloadResult& result,
     }
 
     const bool isHead = options.method == "HEAD";
+    // A 204 has no body whatever its headers say, and some clients hand out
+    // whatever follows it: nothing after it is read.
+    const bool hasBody = !isHead && status != 204;
     bool lengthKnown = false;
     std::uint64_t announced = 0;
-    if (!isHead && !ReadFraming(resources.request, status, result, lengthKnown, announced)) {
-        return false;
-    }
+    if (hasBody && !ReadFraming(resources.request, result, lengthKnown, announced)) return false;
 
     std::string message;
     if (!CreateTemporaryOutputFile(options.outputPath, resources.tempPath, resources.file,
@@ -246,6 +250,7 @@ bool Transfer(const DownloadOptions& options, DownloadResult& result,
         return Stop(result, ExitFileFailure, message);
     }
     resources.tempCreated = true;
+    WatchTemporaryFile(resources.tempPath);
     if (isHead) {
         std::string headers;
         if (!QueryResponseHeader(resources.request, HTTP_QUERY_RAW_HEADERS_CRLF, headers)) {
@@ -257,7 +262,8 @@ bool Transfer(const DownloadOptions& options, DownloadResult& result,
             return Stop(result, ExitFileFailure, message);
         }
         result.byteCount = headers.size();
-    } else if (!StoreBody(resources.request, lengthKnown, announced, resources.file, result)) {
+    } else if (hasBody &&
+               !StoreBody(resources.request, lengthKnown, announced, resources.file, result)) {
         return false;
     }
     if (!FlushFileBuffers(resources.file)) {
@@ -290,21 +296,10 @@ bool DownloadToFile(const DownloadOptions& options, DownloadResult& result) {
     if (resources.file != INVALID_HANDLE_VALUE) CloseHandle(resources.file);
     CloseRequestAndConnection(resources);
     if (resources.root != nullptr) InternetCloseHandle(resources.root);
-    if (resources.tempCreated && !resources.tempPath.empty()) {
-        std::vector<WCHAR> widePath;
-        DWORD error = ERROR_SUCCESS;
-        if (!Utf8ToUtf16Path(resources.tempPath, widePath)) {
-            error = ERROR_INVALID_NAME;
-        } else if (!DeleteFileW(widePath.data())) {
-            error = GetLastError();
-        }
-        // A file that is already gone (a commit that moved it and then
-        // failed to sync the folder, say) has left nothing behind.
-        if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND &&
-            error != ERROR_PATH_NOT_FOUND) {
-            result.errorMessage +=
-                " Restdatei konnte nicht entfernt werden: " + WindowsErrorText(error);
-        }
+    std::string message;
+    if (resources.tempCreated && !resources.tempPath.empty() &&
+        !DiscardTemporaryOutputFile(resources.tempPath, message)) {
+        result.errorMessage += " " + message;
     }
     EndInterruptibleDownload();
     return committed;

@@ -3,6 +3,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
+
+#include "storage/temporary_output.h"
 
 namespace holwerk {
 
@@ -17,6 +20,7 @@ struct DownloadWatch {
     std::condition_variable cleanedUp;
     HINTERNET request = nullptr;  // the open request, once handed over
     bool requestClosed = false;   // the handler has closed it
+    std::string tempPath;         // the download's temporary file, once created
     bool running = false;
     bool interrupted = false;
 };
@@ -40,7 +44,11 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
         InternetCloseHandle(watch.request);
         watch.requestClosed = true;
     }
-    watch.cleanedUp.wait_for(lock, CleanUpWaitLimit, [&watch] { return !watch.running; });
+    if (!watch.cleanedUp.wait_for(lock, CleanUpWaitLimit, [&watch] { return !watch.running; }) &&
+        !watch.tempPath.empty()) {
+        std::string ignored;
+        DiscardTemporaryOutputFile(watch.tempPath, ignored);
+    }
     // Not handled: the process ends as this interruption ends it by default.
     return FALSE;
 }
@@ -53,6 +61,7 @@ void BeginInterruptibleDownload() {
     DownloadWatch& watch = Watch();
     std::lock_guard<std::mutex> lock(watch.mutex);
     watch.running = true;
+    watch.tempPath.clear();
 }
 
 bool WatchRequest(HINTERNET request) {
@@ -62,6 +71,12 @@ bool WatchRequest(HINTERNET request) {
     watch.request = request;
     watch.requestClosed = false;
     return true;
+}
+
+void WatchTemporaryFile(const std::string& path) {
+    DownloadWatch& watch = Watch();
+    std::lock_guard<std::mutex> lock(watch.mutex);
+    watch.tempPath = path;
 }
 
 void CloseWatchedRequest(HINTERNET request) {

@@ -27,15 +27,14 @@ std::string Component(const std::vector<char>& buffer, DWORD length) {
     return text;
 }
 
-// Percent-escapes blanks and control bytes, and with `nonAscii` also every
-// byte from 0x80.
-std::string EscapeUnsafeBytes(const std::string& text, bool nonAscii) {
+// Percent-escapes blanks, control bytes and every byte from 0x80.
+std::string EscapeUnsafeBytes(const std::string& text) {
     static const char Hex[] = "0123456789ABCDEF";
     std::string escaped;
     escaped.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (IsControlOrBlank(byte) || (nonAscii && byte >= 0x80)) {
+        if (IsControlOrBlank(byte) || byte >= 0x80) {
             escaped += '%';
             escaped += Hex[byte >> 4];
             escaped += Hex[byte & 0x0F];
@@ -123,7 +122,7 @@ bool SplitHttpUrl(const std::string& url, std::string& host, std::string& reques
     // A request line must never carry a blank, a line break or another
     // control byte, whatever the URL came with; bytes from 0x80 are escaped
     // as well, so that every client sends the same UTF-8 octets.
-    requestTarget = EscapeUnsafeBytes(pathText + extraText, true);
+    requestTarget = EscapeUnsafeBytes(pathText + extraText);
     port = parts.nPort != 0 ? parts.nPort : (https ? 443 : 80);
     isHttps = https;
     return true;
@@ -139,9 +138,11 @@ bool ResolveRedirectTarget(const std::string& baseUrl, const std::string& locati
         return false;
     }
     // Some clients leave the query and fragment as they came. The target is
-    // printed in the report and is the base of the next redirect, so a
-    // control byte (a terminal escape, say) from a server never survives.
-    targetUrl = EscapeUnsafeBytes(buffer.data(), false);
+    // printed in the report and is the base of the next redirect, so no
+    // control byte from a server survives: neither C0 nor C1 (a terminal
+    // takes 0x9B, or its UTF-8 form C2 9B, for the start of an escape
+    // sequence). A URL is ASCII; anything beyond it must come escaped.
+    targetUrl = EscapeUnsafeBytes(buffer.data());
     return true;
 }
 

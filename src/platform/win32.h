@@ -19,6 +19,10 @@
 #include <shellapi.h>
 #include <objbase.h>
 // clang-format on
+// WinINet's code for a secure channel that failed; MinGW-w64's header lacks it.
+#ifndef ERROR_INTERNET_DECODING_FAILED
+#define ERROR_INTERNET_DECODING_FAILED 12175
+#endif
 #else
 #include "platform/posix/win32_api.h"
 #endif

@@ -115,4 +115,21 @@ bool CommitOutputFile(std::string& tempPath, const std::string& targetPath, bool
     return true;
 }
 
+bool DiscardTemporaryOutputFile(const std::string& tempPath, std::string& errorMessage) {
+    std::vector<WCHAR> wide;
+    DWORD error = ERROR_SUCCESS;
+    if (!Utf8ToUtf16Path(tempPath, wide)) {
+        error = ERROR_INVALID_NAME;
+    } else if (!DeleteFileW(wide.data())) {
+        error = GetLastError();
+    }
+    // A file that is already gone (a commit that moved it and then failed to
+    // sync the folder, say) has left nothing behind.
+    if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return true;
+    }
+    errorMessage = "Restdatei konnte nicht entfernt werden: " + WindowsErrorText(error);
+    return false;
+}
+
 }  // namespace holwerk

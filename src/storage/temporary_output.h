@@ -40,4 +40,9 @@ bool WriteAllBytes(HANDLE handle, const void* data, std::uint32_t length,
 bool CommitOutputFile(std::string& tempPath, const std::string& targetPath, bool replaceExisting,
                       std::string& errorMessage);
 
+/// Removes a temporary file that was not committed (closed, or open where
+/// the platform allows it). A file that is already gone has left nothing
+/// behind and counts as removed; errorMessage says why one stays.
+bool DiscardTemporaryOutputFile(const std::string& tempPath, std::string& errorMessage);
+
 }  // namespace holwerk

@@ -151,7 +151,9 @@ bool FetchManifest(const std::string& address, std::string& body) {
     DWORD status = 0;
     bool endSeen = false;
     bool readError = false;
-    if (request != nullptr) {
+    // The manifest address is always https: an answer that did not come
+    // over TLS is a proxy's, not the update server's, and leaves status 0.
+    if (request != nullptr && CameOverTls(request)) {
         DWORD size = sizeof status;
         if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                             &size, nullptr)) {

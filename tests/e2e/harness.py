@@ -160,9 +160,11 @@ class Server:
     """HTTP, or HTTPS with the test PKI's `certificate`, on 127.0.0.1, a
     thread per connection; routes[path] = Reply, for a request with a query
     or in the absolute form a proxy gets, too; else a 404. A `tunnel` server
-    is first the proxy of the update host: it takes the CONNECT to that host
-    (or with `stall`, answers nothing) and then serves it itself. Records
-    each request as (request line, {lower-case name: value})."""
+    is first a proxy: it answers a CONNECT to "host:port" with routes["host:
+    port"] itself when there is one (a proxy that forges the answer), else
+    takes the CONNECT to the update host (or with `stall`, answers nothing)
+    and then serves it itself. Records each request as (request line,
+    {lower-case name: value})."""
 
     def __init__(self, certificate=None, host=None, tunnel=False):
         self.routes, self.requests, self.tls, self.tunnel = {}, [], None, tunnel
@@ -207,6 +209,9 @@ class Server:
             self.requests.append((request_line, {}))
             if self.stall:
                 return self._stall(connection)
+            forged = self.routes.get(request_line.split(b" ")[1].decode() if request_line else "")
+            if forged:
+                return self._answer(connection, False, forged)
             if request_line != b"CONNECT %s:443 HTTP/1.1" % UPDATE_HOST.encode():
                 return
             connection.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")

@@ -11,6 +11,7 @@ import random
 import resource
 import shutil
 import signal
+import socket
 import subprocess
 import time
 import unittest
@@ -19,8 +20,16 @@ import harness
 from harness import NATIVE_ONLY, UNDER_WINE, Reply, Server, lines, pattern
 
 OLD = b"older version\r\n"
-VALUE_NAME = "{3b7c9e14-5a2d-4f86-b0c3-91d4e6a72f58}"
-SIGNALS = (signal.SIGINT,) if UNDER_WINE else (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+VALUE_FILE = "{3b7c9e14-5a2d-4f86-b0c3-91d4e6a72f58}.value"
+# Every signal that ends a process by default and can be caught.
+SIGNALS = (signal.SIGINT,) if UNDER_WINE else (
+    signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGXCPU, signal.SIGALRM,
+    signal.SIGUSR1, signal.SIGUSR2, signal.SIGVTALRM, signal.SIGPROF)
+
+
+def no_core_file():
+    """SIGQUIT and SIGXCPU would leave a core file in the folder."""
+    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
 
 
 class HazardTest(harness.ProgramTestCase):
@@ -67,7 +76,8 @@ class HazardTest(harness.ProgramTestCase):
         for number, (path, body, latest) in enumerate(rounds):
             sent, older = SIGNALS[number % len(SIGNALS)], OLD if number % 2 == 0 else None
             with self.subTest(seed=seed, round=number, signal=sent.name, older=older):
-                process = self.start("--quiet", *self.clear(older), self.url(path), "ziel.bin")
+                process = self.start("--quiet", *self.clear(older), self.url(path), "ziel.bin",
+                                     preexec_fn=no_core_file)
                 while UNDER_WINE and process.poll() is None and not any(
                         name.startswith("ziel.bin.part-") for name in self.listing()):
                     time.sleep(0.05)
@@ -143,6 +153,62 @@ class HazardTest(harness.ProgramTestCase):
                     error, "HTTP-Status: 200")))
                 self.assertEqual([name[:14] for name in self.listing()], held)
 
+    @unittest.skipIf(UNDER_WINE, "system-call fault injection is for the native build")
+    @unittest.skipIf(shutil.which("strace") is None, "needs strace")
+    def test_interruption_during_a_flush_longer_than_the_wait_leaves_no_temporary_file(self):
+        self.quiet()  # makes the installation ID: the next run's first flush is the download's
+        for older in (None, OLD):
+            with self.subTest(older=older):
+                process = self.start("--quiet", *self.clear(older), self.url("/small"), "ziel.bin",
+                                     prefix=["strace", "-f", "-o", os.devnull, "-e", "trace=fsync",
+                                             "-e", "inject=fsync:delay_enter=8000000:when=1"])
+                while not any(name.startswith("ziel.bin.part-") for name in self.listing()):
+                    time.sleep(0.02)
+                time.sleep(1)  # well inside the flush
+                # The name carries the program's process ID, in hexadecimal.
+                part = next(name for name in self.listing() if name.startswith("ziel.bin.part-"))
+                os.kill(int(part.split("-")[1], 16), signal.SIGINT)
+                stdout, stderr = process.communicate(timeout=harness.RUN_TIMEOUT)
+                # strace may remark on the signal that came during the delay.
+                self.assertEqual((process.returncode, stdout, [line for line in stderr.splitlines()
+                                                               if not line.startswith(b"strace: ")]),
+                                 (-signal.SIGINT, b"", []))
+                self.assertEqual((self.listing(), self.found()),
+                                 (["ziel.bin"] if older else [], older))
+
+    @NATIVE_ONLY
+    def test_name_server_that_never_answers_outlasts_no_time_limit(self):
+        # A resolver file of a private mount namespace names a local port
+        # that takes every query and answers none.
+        if subprocess.run(["unshare", "--mount", "true"], capture_output=True).returncode:
+            self.skipTest("needs a mount namespace (root)")
+        silent = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.addCleanup(silent.close)
+        silent.bind(("127.83.0.1", 53))
+        silent.settimeout(0)
+        resolver = os.path.join(self.work, "resolv.conf")
+        harness.put(resolver, "nameserver 127.83.0.1\noptions timeout:30 attempts:1\n")
+        namespace = ["unshare", "--mount", "--", "sh", "-c",
+                     'mount --bind "$0" /etc/resolv.conf && exec "$@"', resolver]
+        os.remove(os.path.join(self.data, "update-state.txt"))  # the update check is due
+        for url, code, stored, err in (
+                ("http://nirgendwo.holwerk.example/", 3, None, [harness.SEND_FAILED % 12002]),
+                (self.url("/small"), 0, b"hallo\r\n", [])):
+            with self.subTest(url=url):
+                self.clear()
+                started = time.monotonic()
+                run = self.run_program("--quiet", "--timeout", "3", url, "ziel.bin",
+                                       prefix=namespace)
+                try:
+                    silent.recv(512)
+                except BlockingIOError:
+                    self.skipTest("names are not looked up through /etc/resolv.conf here")
+                self.assertEqual((run.exit_code, run.stdout, run.stderr), (code, b"", lines(*err)))
+                self.assertEqual(self.found(), stored)
+                # The connect time-out (3 s, or the update check's 5 s) and
+                # not the resolver's 30 s.
+                self.assertLess(time.monotonic() - started, 12)
+
     @NATIVE_ONLY
     def test_dangling_link_at_the_target_is_an_existing_target(self):
         os.symlink("nirgendwo", self.path("ziel.bin"))
@@ -164,7 +230,7 @@ class HazardTest(harness.ProgramTestCase):
     @NATIVE_ONLY
     def test_nothing_in_the_registry_store_holds_up_the_run_or_the_id(self):
         def fifo():
-            os.mkfifo(os.path.join(self.key, VALUE_NAME))
+            os.mkfifo(os.path.join(self.key, VALUE_FILE))
 
         def held_lock():  # by another process, for the whole run
             descriptor = os.open(self.key, os.O_RDONLY | os.O_DIRECTORY)
@@ -172,9 +238,22 @@ class HazardTest(harness.ProgramTestCase):
             fcntl.flock(descriptor, fcntl.LOCK_EX)
 
         def unknown_format():
-            harness.put(os.path.join(self.key, VALUE_NAME), b"\x00\xffnot a registry\n1:zz:00\n")
+            harness.put(os.path.join(self.key, VALUE_FILE), b"\x00\xffnot a registry\n1:zz:00\n")
 
-        for plant in (fifo, held_lock, unknown_format):
+        def folders_for_the_value():  # a subkey of its name, and one in its file's place
+            for name in (VALUE_FILE[:-len(".value")], VALUE_FILE):
+                os.makedirs(os.path.join(self.key, name, "fremd"))
+
+        def file_for_the_key():
+            os.rmdir(self.key)
+            harness.put(self.key, b"fremd")
+
+        def fifo_for_the_key():
+            os.rmdir(self.key)
+            os.mkfifo(self.key)
+
+        for plant in (fifo, held_lock, unknown_format, folders_for_the_value, file_for_the_key,
+                      fifo_for_the_key):
             with self.subTest(plant.__name__):
                 shutil.rmtree(self.env["XDG_CONFIG_HOME"], ignore_errors=True)
                 os.makedirs(self.key)
@@ -193,7 +272,7 @@ class HazardTest(harness.ProgramTestCase):
         os.makedirs(self.key)
         for name in [".tmp-1-0"] + [".tmp-1-%X-1" % (tick & 0xFFFFFFFF)
                                     for tick in range(first, first + 2000)]:
-            harness.put(os.path.join(self.key, VALUE_NAME + name))
+            harness.put(os.path.join(self.key, VALUE_FILE + name))
         # Whole seconds: the run's clock starts less than a second after `first`.
         namespace[5] = str(-(-(first - int(time.clock_gettime(time.CLOCK_MONOTONIC) * 1000))
                              // 1000))

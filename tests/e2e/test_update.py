@@ -81,7 +81,13 @@ CASES = [
     # A whole manifest, and its announced length says it is not all.
     ("short", b"", answer(length=str(len(manifest("2.3.0", PAGE)) + 10)), [], state(0), 1, FAILED),
 ] + [("certificate %s" % name, b"", answer(), [], state(0), 0, dict(certificate=name))
-     for name in ("other", "wronghost")]
+     for name in ("other", "wronghost")] + [
+    # The proxy answers the CONNECT itself: that is not the update server.
+    ("forged by the proxy", b"", answer(), [], state(0), 0,
+     dict(connect=Reply(203, body=manifest("2.3.0", PAGE)))),
+    ("CA file a FIFO", b"", answer(), [], state(0), 0, dict(ca="fifo", timeout=10, skip=UNDER_WINE
+                                                           and "the native layer's CA file")),
+]
 
 
 class UpdateTest(harness.ProgramTestCase):
@@ -108,11 +114,12 @@ class UpdateTest(harness.ProgramTestCase):
     def proxy(self, port):
         self.env.update(harness.proxy_env("http://127.0.0.1:%d" % port, ("127.0.0.1", "localhost")))
 
-    def download(self, stderr=(), timeout=harness.RUN_TIMEOUT):
+    def download(self, stderr=(), timeout=harness.RUN_TIMEOUT, env=None):
         """A quiet download that must work: any output is the update check's."""
         if os.path.exists(self.path("out.txt")):
             os.remove(self.path("out.txt"))
-        run = self.run_program("--quiet", self.target.url("/file"), "out.txt", timeout=timeout)
+        run = self.run_program("--quiet", self.target.url("/file"), "out.txt", timeout=timeout,
+                               env=env)
         self.assertEqual((run.exit_code, run.stdout, run.stderr), (0, b"", lines(*stderr)))
         self.assertEqual(self.read("out.txt"), PAYLOAD)
 
@@ -128,12 +135,16 @@ class UpdateTest(harness.ProgramTestCase):
                 self.update.use_certificate(more.get("certificate", "server"))
                 self.update.requests.clear()
                 self.update.routes[MANIFEST] = reply
+                self.update.routes[UPDATE_HOST + ":443"] = more.get("connect")
                 self.update.stall = more.get("fault") == "stall"
                 self.proxy(harness.refused_port() if more.get("fault") == "refuse"
                            else self.update.port)
                 if before is not None:
                     self.write_data("update-state.txt", before)
-                self.download(stderr, more.get("timeout", harness.RUN_TIMEOUT))
+                ca = dict(SSL_CERT_FILE=os.path.join(self.work, "ca.pem")) if more.get("ca") else None
+                if ca:
+                    os.mkfifo(ca["SSL_CERT_FILE"])
+                self.download(stderr, more.get("timeout", harness.RUN_TIMEOUT), ca)
                 self.assertEqual(len(set(self.requests())), requests)
                 self.assertEqual(self.read_data("update-state.txt"), after)
         self.update.stall = False

@@ -141,6 +141,68 @@ TEST(FilesContract, OpeningAFifoForReadingDoesNotWaitForAWriter) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the open or the read waited";
 }
 
+// A name the process created exclusively names that file until it is moved
+// or removed: a file another process put in its place, or its removal,
+// makes a move or deletion fail, and a file whose folder was renamed is
+// still removed. A FIFO (or a device) is never replaced. Windows' own
+// functions check none of it, and Windows has no FIFOs.
+TEST(FilesContract, MovesAndDeletionsActOnlyOnTheFileTheNameWasCreatedFor) {
+    const struct {
+        std::string change;
+        BOOL moved;
+        DWORD moveError;
+        BOOL deleted;
+        DWORD deleteError;
+        std::vector<std::string> left;  // in the created file's folder
+    } cases[] = {
+        {"swapped", FALSE, ERROR_ACCESS_DENIED, FALSE, ERROR_ACCESS_DENIED, {"neu"}},
+        {"removed", FALSE, ERROR_ACCESS_DENIED, FALSE, ERROR_FILE_NOT_FOUND, {}},
+        {"folder renamed", FALSE, ERROR_PATH_NOT_FOUND, TRUE, 0, {}},
+        {"fifo target", FALSE, ERROR_ACCESS_DENIED, TRUE, 0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change);
+        ScratchFolder scratch;
+        std::filesystem::create_directory(scratch.Path("a"));
+        const std::string created = scratch.Path("a") + PathSeparator + "neu";
+        // Beside the created file, or for the FIFO outside its folder.
+        const std::string target = c.change == "fifo target"
+                                       ? scratch.Path("ziel")
+                                       : created.substr(0, created.size() - 3) + "ziel";
+        const HANDLE file = Open(created, GENERIC_WRITE, CREATE_NEW);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+        if (c.change == "swapped") {
+            WriteWholeFile(scratch.Path("fremd"), "fremd");
+            std::filesystem::rename(scratch.Path("fremd"), created);
+        } else if (c.change == "removed") {
+            std::filesystem::remove(created);
+        } else if (c.change == "folder renamed") {
+            std::filesystem::rename(scratch.Path("a"), scratch.Path("b"));
+        } else {
+            ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);
+        }
+        SetLastError(0);
+        EXPECT_EQ(MoveFileExW(Wide(created).data(), Wide(target).data(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH),
+                  c.moved);
+        EXPECT_EQ(GetLastError(), c.moveError);
+        SetLastError(0);
+        EXPECT_EQ(DeleteFileW(Wide(created).data()), c.deleted);
+        EXPECT_EQ(GetLastError(), c.deleteError);
+        std::vector<std::string> left;
+        for (const auto& entry : std::filesystem::directory_iterator(
+                 PathOfUtf8(scratch.Path(c.change == "folder renamed" ? "b" : "a")))) {
+            left.push_back(Utf8Of(entry.path().filename()));
+        }
+        EXPECT_EQ(left, c.left);
+        EXPECT_EQ(ReadWholeFile(created), c.change == "swapped" ? "fremd" : "<missing>");
+        struct stat status;
+        EXPECT_EQ(lstat(target.c_str(), &status) == 0 && S_ISFIFO(status.st_mode),
+                  c.change == "fifo target");
+    }
+}
+
 // Some file systems offer no rename that refuses an existing target; the
 // layer then links and unlinks. A child process whose renameat2 reports
 // ENOSYS (a seccomp filter) takes that way.

@@ -17,10 +17,12 @@
 // - SIGPIPE is ignored, so a write to a closed pipe fails with ERROR_NO_DATA
 //   like WriteFile on Windows instead of ending the process.
 // - SetConsoleCtrlHandler only adds a handler. SIGINT stands for Ctrl+C,
-//   SIGTERM and SIGHUP for the console's close. Once a handler is added,
-//   those signals are taken by a thread of their own that calls the handlers,
-//   the latest first, as Windows does; when none of them handles the event,
-//   the process ends by the signal itself.
+//   SIGQUIT for Ctrl+Break, and every other signal that ends a process by
+//   default and can be caught (SIGTERM, SIGHUP, SIGXCPU, SIGALRM, SIGUSR1,
+//   SIGUSR2, SIGVTALRM, SIGPROF) for the console's close. Once a handler is
+//   added, those signals are taken by a thread of their own that calls the
+//   handlers, the latest first, as Windows does; when none of them handles
+//   the event, the process ends by the signal itself.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -86,13 +88,21 @@ ControlHandlers& Handlers() {
     return handlers;
 }
 
+// Every signal that ends the process by default and can be caught; SIGPIPE
+// and SIGXFSZ are ignored instead, so that the failing call reports them.
+constexpr int EndingSignals[] = {SIGINT,  SIGQUIT, SIGTERM, SIGHUP,    SIGXCPU,
+                                 SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF};
+
 sigset_t ControlSignals() {
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
+    for (const int signal : EndingSignals) sigaddset(&signals, signal);
     return signals;
+}
+
+DWORD EventOfSignal(int signal) {
+    if (signal == SIGINT) return CTRL_C_EVENT;
+    return signal == SIGQUIT ? CTRL_BREAK_EVENT : CTRL_CLOSE_EVENT;
 }
 
 [[noreturn]] void ListenForControlSignals() {
@@ -100,7 +110,7 @@ sigset_t ControlSignals() {
     for (;;) {
         int signal = 0;
         if (sigwait(&signals, &signal) != 0) continue;
-        const DWORD event = signal == SIGINT ? CTRL_C_EVENT : CTRL_CLOSE_EVENT;
+        const DWORD event = EventOfSignal(signal);
         std::vector<PHANDLER_ROUTINE> routines;
         {
             std::lock_guard<std::mutex> lock(Handlers().mutex);

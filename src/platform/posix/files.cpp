@@ -15,9 +15,19 @@
 // - ReadFile keeps reading until the count or the end of the file.
 // - GetFileSize needs the high part (ERROR_INVALID_PARAMETER without it):
 //   alone, the low 32 bits would pass a file of 4 GiB as a small one.
-// - MoveFileExW with MOVEFILE_REPLACE_EXISTING replaces a file whose write
-//   permission is off (Windows refuses a read-only target) and may replace an
-//   empty folder with a folder. Without it the target is refused atomically
+// - A file created with CREATE_NEW is remembered by the name it was created
+//   under, with the folder it was created in (held open) and its device and
+//   inode. A move or deletion of that name works through that folder, so a
+//   file whose folder was renamed meanwhile is still found, and first
+//   confirms that the name still names that file: a file another process
+//   put in its place, or removed, is neither moved nor deleted
+//   (ERROR_ACCESS_DENIED; a deletion of a removed file reports
+//   ERROR_FILE_NOT_FOUND). Windows' own functions check neither.
+// - MoveFileExW with MOVEFILE_REPLACE_EXISTING replaces a file or a symbolic
+//   link, also one whose write permission is off (Windows refuses a
+//   read-only target); a folder, FIFO, device or socket there is refused
+//   with ERROR_ACCESS_DENIED and stays, so nothing is ever written through
+//   such an entry. Without the flag the target is refused atomically
 //   (renameat2 with RENAME_NOREPLACE, or link and unlink where the file system
 //   lacks that). MOVEFILE_WRITE_THROUGH also syncs the target's folder; a
 //   folder that cannot be opened for reading or a file system that cannot
@@ -37,6 +47,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "platform/posix/error_map.h"
@@ -126,13 +138,65 @@ BOOL SyncParentFolder(const std::string& path) {
 
 // Renames without ever replacing `to`; EEXIST when it exists, EINVAL or
 // ENOSYS when the file system offers no such rename.
-int RenameNoReplace(const std::string& from, const std::string& to) {
+int RenameNoReplace(int fromFolder, const char* from, const std::string& to) {
 #ifdef RENAME_NOREPLACE
-    return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    return renameat2(fromFolder, from, AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
 #else
     errno = ENOSYS;
     return -1;
 #endif
+}
+
+// A file this process created exclusively: the folder it was created in,
+// held open, its name there, and what it was.
+struct CreatedFile {
+    int folder = -1;
+    std::string name;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// By the path each was created under. Never destroyed: an interruption may
+// remove a file while the process runs its exit handlers.
+struct CreatedFiles {
+    std::mutex mutex;
+    std::map<std::string, CreatedFile> byPath;
+};
+
+CreatedFiles& Created() {
+    static CreatedFiles& files = *new CreatedFiles;
+    return files;
+}
+
+void Remember(const std::string& path, int folder, const struct stat& status) {
+    const std::size_t slash = path.rfind('/');
+    CreatedFile file{folder, slash == std::string::npos ? path : path.substr(slash + 1),
+                     status.st_dev, status.st_ino};
+    std::lock_guard<std::mutex> lock(Created().mutex);
+    CreatedFile& entry = Created().byPath[path];
+    if (entry.folder >= 0) close(entry.folder);
+    entry = std::move(file);
+}
+
+void Forget(std::map<std::string, CreatedFile>::iterator found) {
+    close(found->second.folder);
+    Created().byPath.erase(found);
+}
+
+// 0 when the created file's name still names it; else the error to report:
+// ENOENT for a file that is gone, EEXIST for another file in its place.
+int ConfirmCreated(const CreatedFile& file) {
+    struct stat status;
+    if (fstatat(file.folder, file.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return ENOENT;
+    return status.st_dev == file.device && status.st_ino == file.inode ? 0 : EEXIST;
+}
+
+// Only a file or a symbolic link is replaced by a rename: a FIFO or device
+// would be replaced by a regular file (/dev/null, for a process that may),
+// and Windows refuses to replace a folder.
+bool IsReplaceable(const std::string& path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode) || S_ISLNK(status.st_mode);
 }
 
 }  // namespace
@@ -174,6 +238,16 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/,
         close(descriptor);
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
+    }
+    if (disposition == CREATE_NEW) {
+        const int folder = open(ParentFolder(name).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0) {
+            const int error = errno;
+            close(descriptor);
+            unlink(name.c_str());
+            return FailToOpen(error, name);
+        }
+        Remember(name, folder, status);
     }
     fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
     return HandleFromDescriptor(descriptor);
@@ -254,16 +328,32 @@ BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     std::string source;
     std::string target;
     if (!NarrowPath(from, source) || !NarrowPath(to, target)) return FALSE;
+    std::unique_lock<std::mutex> lock(Created().mutex);
+    const auto created = Created().byPath.find(source);
+    int fromFolder = AT_FDCWD;
+    const char* fromName = source.c_str();
+    if (created != Created().byPath.end()) {
+        if (ConfirmCreated(created->second) != 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        fromFolder = created->second.folder;
+        fromName = created->second.name.c_str();
+    }
     int result;
     if (flags & MOVEFILE_REPLACE_EXISTING) {
-        result = rename(source.c_str(), target.c_str());
+        if (!IsReplaceable(target)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        result = renameat(fromFolder, fromName, AT_FDCWD, target.c_str());
     } else {
         // Never a check followed by a rename: another process may create the
         // target in between.
-        result = RenameNoReplace(source, target);
+        result = RenameNoReplace(fromFolder, fromName, target);
         if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            result = link(source.c_str(), target.c_str());
-            if (result == 0 && unlink(source.c_str()) != 0) {
+            result = linkat(fromFolder, fromName, AT_FDCWD, target.c_str(), 0);
+            if (result == 0 && unlinkat(fromFolder, fromName, 0) != 0) {
                 const int error = errno;
                 unlink(target.c_str());
                 errno = error;
@@ -280,12 +370,16 @@ BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
         if (error == ENOENT) {
             struct stat status;
             // Either the source is missing or the target's folder is.
-            if (lstat(source.c_str(), &status) != 0) return FailForPath(ENOENT, source);
+            if (fstatat(fromFolder, fromName, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+                return FailForPath(ENOENT, source);
+            }
             SetLastError(ERROR_PATH_NOT_FOUND);
             return FALSE;
         }
         return FailWithErrno(error);
     }
+    if (created != Created().byPath.end()) Forget(created);
+    lock.unlock();
     if (flags & MOVEFILE_WRITE_THROUGH) return SyncParentFolder(target);
     return TRUE;
 }
@@ -293,8 +387,28 @@ BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
 BOOL DeleteFileW(LPCWSTR path) {
     std::string name;
     if (!NarrowPath(path, name)) return FALSE;
-    if (unlink(name.c_str()) != 0) return FailForPath(errno, name);
-    return TRUE;
+    std::lock_guard<std::mutex> lock(Created().mutex);
+    const auto created = Created().byPath.find(name);
+    if (created == Created().byPath.end()) {
+        if (unlink(name.c_str()) != 0) return FailForPath(errno, name);
+        return TRUE;
+    }
+    int error = ConfirmCreated(created->second);
+    if (error == 0 && unlinkat(created->second.folder, created->second.name.c_str(), 0) != 0) {
+        error = errno;
+    }
+    Forget(created);
+    if (error == EEXIST) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // Through the folder the file was created in: a missing entry is the
+    // file, not a folder on the way to it.
+    if (error == ENOENT) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    return error == 0 ? TRUE : FailWithErrno(error);
 }
 
 BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES /*security*/) {

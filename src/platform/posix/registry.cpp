@@ -6,8 +6,10 @@
 // $XDG_CONFIG_HOME (else $HOME/.config). A key is a folder (mode 0700)
 // named after the key in lower case, its components nesting as folders do,
 // so creating a key creates its missing parents. A value is one file in its
-// key's folder, named after the value in lower case: its type in decimal, a
-// line feed, then the data bytes exactly. Setting a value writes a new file
+// key's folder, named after the value in lower case with ".value" appended
+// (a name no key folder can have, so that a value and a subkey may share a
+// name, as on Windows): its type in decimal, a line feed, then the data
+// bytes exactly. Setting a value writes a new file
 // under a unique temporary name, syncs it and renames it over the old one,
 // so a reader sees the old value or the new one, never a mix, and no lock is
 // needed: of two writers at once the later rename wins, as the later call
@@ -16,9 +18,12 @@
 // Nothing another process leaves in the store can hang a caller: a value
 // file is opened without blocking, anything there that is not a regular
 // file in the store's format (a FIFO, a device, damaged or foreign bytes, a
-// file beyond 64 MiB) reads as a missing value, and a set renames its new
-// file over whatever is there without opening it (a symbolic link is
-// replaced, not followed). Temporary names carry the process ID, a tick
+// file beyond 64 MiB, a folder) reads as a missing value, and a set renames
+// its new file over whatever is there without opening it (a symbolic link
+// is replaced, not followed). An entry that is in the way of a set, a folder
+// where the value file belongs or anything but a folder where a key's folder
+// belongs, is moved aside under a unique ".displaced-" name, so nothing
+// planted in the store disables it for good. Temporary names carry the process ID, a tick
 // count and an attempt number and are retried when taken, so a file left by
 // an earlier process with the same ID is passed over.
 //
@@ -30,7 +35,6 @@
 //   "}" (so there is no unnamed default value). Anything else is refused
 //   with ERROR_INVALID_PARAMETER, so no name can leave the store or take
 //   the form of a temporary name. Letter case is ignored for ASCII letters.
-// - A value cannot share its name with a subkey of the same key.
 // - Access rights are not checked. A handle is one that RegOpenKeyExW or
 //   RegCreateKeyExW gave, closed once.
 // - RegCreateKeyExW reports no disposition (a pointer for one fails with
@@ -107,16 +111,17 @@ bool NameInStore(LPCWSTR name, bool keyPath, std::string& text) {
     return !text.empty() && text.back() != '/';
 }
 
-// The folder of a subkey of HKEY_CURRENT_USER; "" when the user has no
-// store.
-LSTATUS KeyFolder(HKEY parent, LPCWSTR subKey, std::string& folder) {
-    folder.clear();
+// The store's folder and a subkey's path below it; the store is "" when the
+// user has none.
+LSTATUS KeyPath(HKEY parent, LPCWSTR subKey, std::string& store, std::string& path) {
     if (parent != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
-    std::string path;
     if (!NameInStore(subKey, true, path)) return ERROR_INVALID_PARAMETER;
-    const std::string store = StoreFolder();
-    if (!store.empty()) folder = store + "/" + path;
+    store = StoreFolder();
     return ERROR_SUCCESS;
+}
+
+std::string ValueFile(const std::string& keyFolder, const std::string& name) {
+    return keyFolder + "/" + name + ".value";
 }
 
 bool IsKey(HKEY key) { return key != nullptr && key != HKEY_CURRENT_USER; }
@@ -126,12 +131,44 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Creates every missing folder of `path` below "/".
-bool MakeFolders(const std::string& path, int& error) {
+// Moves an entry that is in the store's way aside, to a new unique name of
+// the same kind beside it (a rename onto an empty folder or a file replaces
+// it), so that nothing is lost and its name is free.
+bool Displace(const std::string& path, int& error) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) {
+        error = errno == ENOENT ? 0 : errno;
+        return error == 0;
+    }
+    const bool folder = S_ISDIR(info.st_mode);
+    std::string aside = path + ".displaced-XXXXXX";
+    int placeholder = -1;
+    if (folder ? mkdtemp(aside.data()) == nullptr
+               : (placeholder = mkostemp(aside.data(), O_CLOEXEC)) < 0) {
+        error = errno;
+        return false;
+    }
+    if (placeholder >= 0) close(placeholder);
+    if (rename(path.c_str(), aside.c_str()) != 0) {
+        error = errno;
+        folder ? rmdir(aside.c_str()) : unlink(aside.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Creates every missing folder of `path` below "/"; from `ownFrom` on, the
+// levels are the store's own, and an entry that is no folder there is moved
+// aside first.
+bool MakeFolders(const std::string& path, std::size_t ownFrom, int& error) {
     for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string prefix = path.substr(0, slash);
-        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
-            error = errno;
+        bool made = mkdir(prefix.c_str(), 0700) == 0 || errno == EEXIST;
+        if (made && prefix.size() >= ownFrom && !IsFolder(prefix)) {
+            made = Displace(prefix, error) && mkdir(prefix.c_str(), 0700) == 0;
+        }
+        if (!made) {
+            if (error == 0) error = errno;
             return false;
         }
         if (slash == std::string::npos) break;
@@ -233,6 +270,8 @@ LSTATUS ReplaceFile(const std::string& folder, const std::string& target, const 
     if (!WriteAll(descriptor, text)) error = errno;
     if (error == 0 && fsync(descriptor) != 0) error = errno;
     if (close(descriptor) != 0 && error == 0 && errno != EINTR) error = errno;
+    // A rename replaces anything but a folder.
+    if (error == 0 && IsFolder(target)) Displace(target, error);
     if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
     if (error != 0) {
         unlink(temporary.c_str());
@@ -252,10 +291,11 @@ LSTATUS ReplaceFile(const std::string& folder, const std::string& target, const 
 LSTATUS RegOpenKeyExW(HKEY parent, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    std::string folder;
-    const LSTATUS status = KeyFolder(parent, subKey, folder);
+    std::string store, path;
+    const LSTATUS status = KeyPath(parent, subKey, store, path);
     if (status != ERROR_SUCCESS) return status;
-    if (folder.empty() || !IsFolder(folder)) return ERROR_FILE_NOT_FOUND;
+    const std::string folder = store + "/" + path;
+    if (store.empty() || !IsFolder(folder)) return ERROR_FILE_NOT_FOUND;
     *result = new HKEY__{folder};
     return ERROR_SUCCESS;
 }
@@ -264,14 +304,17 @@ LSTATUS RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSA
                         LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
     if (result == nullptr || disposition != nullptr) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    std::string folder;
-    const LSTATUS status = KeyFolder(parent, subKey, folder);
+    std::string store, path;
+    const LSTATUS status = KeyPath(parent, subKey, store, path);
     if (status != ERROR_SUCCESS) return status;
-    if (folder.empty()) return ERROR_PATH_NOT_FOUND;
+    if (store.empty()) return ERROR_PATH_NOT_FOUND;
+    const std::string folder = store + "/" + path;
     int error = 0;
     // On Windows HKEY_CURRENT_USER always exists; here its folder is made
     // on first use, together with any missing parent keys.
-    if (!IsFolder(folder) && !MakeFolders(folder, error)) return Win32StatusFromErrno(error);
+    if (!IsFolder(folder) && !MakeFolders(folder, store.size() + 1, error)) {
+        return Win32StatusFromErrno(error);
+    }
     *result = new HKEY__{folder};
     return ERROR_SUCCESS;
 }
@@ -286,7 +329,7 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
     }
     DWORD storedType = REG_NONE;
     std::string stored;
-    const LSTATUS status = ReadValue(key->folder + "/" + name, storedType, stored);
+    const LSTATUS status = ReadValue(ValueFile(key->folder, name), storedType, stored);
     if (status != ERROR_SUCCESS) return status;
     *type = storedType;
     const DWORD capacity = *dataBytes;
@@ -305,7 +348,7 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYT
     }
     std::string text = std::to_string(type) + "\n";
     if (dataBytes != 0) text.append(reinterpret_cast<const char*>(data), dataBytes);
-    return ReplaceFile(key->folder, key->folder + "/" + name, text);
+    return ReplaceFile(key->folder, ValueFile(key->folder, name), text);
 }
 
 LSTATUS RegCloseKey(HKEY key) {

@@ -95,6 +95,7 @@ constexpr DWORD ERROR_INTERNET_SEC_CERT_REV_FAILED = 12057;
 constexpr DWORD ERROR_HTTP_HEADER_NOT_FOUND = 12150;
 constexpr DWORD ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
 constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
+constexpr DWORD ERROR_INTERNET_DECODING_FAILED = 12175;
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
@@ -229,6 +230,8 @@ constexpr DWORD INTERNET_OPEN_TYPE_PRECONFIG = 0;
 constexpr DWORD INTERNET_OPTION_CONNECT_TIMEOUT = 2;
 constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
 constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
+constexpr DWORD INTERNET_OPTION_SECURITY_FLAGS = 31;
+constexpr DWORD SECURITY_FLAG_SECURE = 0x00000001;
 constexpr DWORD INTERNET_SERVICE_HTTP = 3;
 
 constexpr DWORD INTERNET_FLAG_RELOAD = 0x80000000;
@@ -251,6 +254,7 @@ constexpr DWORD HTTP_QUERY_FLAG_NUMBER = 0x20000000;
 HINTERNET InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR proxyBypass,
                         DWORD flags);
 BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD bufferBytes);
+BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD bufferBytes);
 HINTERNET InternetConnectA(HINTERNET root, LPCSTR host, INTERNET_PORT port, LPCSTR userName,
                            LPCSTR password, DWORD service, DWORD flags, DWORD_PTR context);
 HINTERNET HttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCSTR target, LPCSTR version,

@@ -21,6 +21,17 @@
 //   connecting).
 // - Time-outs are set on the handle of InternetOpenA, for every request
 //   below it; another handle fails with ERROR_INTERNET_INCORRECT_HANDLE_TYPE.
+// - InternetQueryOptionA knows INTERNET_OPTION_SECURITY_FLAGS of a request
+//   only: SECURITY_FLAG_SECURE when its response head came over TLS, no
+//   other flag. A proxy's answer to CONNECT is never taken for a response.
+// - A CA file named by SSL_CERT_FILE that is not a regular file (a FIFO,
+//   say) fails every HTTPS send at once with 12175 instead of blocking.
+// - A header line without a colon or with a blank or tab before its colon,
+//   and a folded line that continues no field or continues Content-Length
+//   or Transfer-Encoding, fail the send with 12152; other folded lines are
+//   part of the field before them. The raw header block keeps every line.
+// - Name resolution counts against the connect time-out, and closing a
+//   request never waits for a resolver that has not answered.
 // - Send and receive time-outs are idle limits: a wait fails with 12002 when
 //   nothing arrives for that long, however long the whole transfer takes.
 // - The request target goes out as given, with bytes up to 0x20, 0x7F, from
@@ -195,6 +206,23 @@ BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buf
     DWORD value = 0;
     std::memcpy(&value, buffer, sizeof value);
     (*object).*limit = value;
+    return TRUE;
+}
+
+BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD bufferBytes) {
+    DWORD error = ERROR_SUCCESS;
+    const ObjectRef object = FindObject(handle, HandleKind::Request, error);
+    if (object == nullptr) return Fail(error, FALSE);
+    if (option != INTERNET_OPTION_SECURITY_FLAGS) return Fail(ERROR_INTERNET_INVALID_OPTION, FALSE);
+    if (bufferBytes == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (buffer == nullptr || *bufferBytes < sizeof(DWORD)) {
+        *bufferBytes = sizeof(DWORD);
+        return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    const DWORD flags =
+        object->transfer && object->transfer->HeadOverTls() ? SECURITY_FLAG_SECURE : 0;
+    std::memcpy(buffer, &flags, sizeof flags);
+    *bufferBytes = sizeof(DWORD);
     return TRUE;
 }
 

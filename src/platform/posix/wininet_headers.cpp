@@ -35,6 +35,8 @@ bool IsFieldValue(std::string_view text) {
     });
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
 // Splits "Name: value" into its trimmed parts; false without a colon.
 bool SplitHeaderLine(std::string_view line, std::string_view& name, std::string_view& value) {
     const std::size_t colon = line.find(':');
@@ -44,13 +46,31 @@ bool SplitHeaderLine(std::string_view line, std::string_view& name, std::string_
     return true;
 }
 
-// The value of the `occurrence`th header line named `name`.
+// The status code of a status line "HTTP/1.1 200 OK"; 0 when there is none.
+DWORD StatusFromLine(std::string_view line) {
+    if (line.substr(0, 5) != "HTTP/") return 0;
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos) return 0;
+    DWORD status = 0;
+    int digits = 0;
+    for (std::size_t i = blank + 1; i < line.size() && digits < 3; ++i, ++digits) {
+        if (line[i] < '0' || line[i] > '9') return 0;
+        status = status * 10 + static_cast<DWORD>(line[i] - '0');
+    }
+    return digits == 3 ? status : 0;
+}
+
+bool FramesTheBody(std::string_view name) {
+    return EqualsIgnoringCase(name, "Content-Length") ||
+           EqualsIgnoringCase(name, "Transfer-Encoding");
+}
+
+// The value of the `occurrence`th field named `name`.
 bool FindResponseHeader(const ResponseHead& head, std::string_view name, DWORD occurrence,
                         std::string_view& value) {
-    for (std::size_t i = 1; i < head.lines.size(); ++i) {
-        std::string_view lineName;
-        if (SplitHeaderLine(head.lines[i], lineName, value) && EqualsIgnoringCase(lineName, name) &&
-            occurrence-- == 0) {
+    for (const auto& [fieldName, fieldValue] : head.fields) {
+        if (EqualsIgnoringCase(fieldName, name) && occurrence-- == 0) {
+            value = fieldValue;
             return true;
         }
     }
@@ -58,6 +78,31 @@ bool FindResponseHeader(const ResponseHead& head, std::string_view name, DWORD o
 }
 
 }  // namespace
+
+bool AddResponseLine(ResponseHead& head, std::string_view line) {
+    if (head.lines.empty()) {
+        head.statusCode = StatusFromLine(line);
+    } else if (!line.empty() && IsBlank(line.front())) {
+        // A folded line: RFC 9112 asks a user agent to read it as part of
+        // the field before. libcurl frames the body by the first line of
+        // Content-Length and Transfer-Encoding alone, so a continued one
+        // cannot be judged the way the body is read.
+        if (head.fields.empty() || FramesTheBody(head.fields.back().first)) return false;
+        const std::string_view more = TrimBlanks(line);
+        std::string& value = head.fields.back().second;
+        if (!more.empty()) value.append(value.empty() ? "" : " ").append(more);
+    } else {
+        // libcurl takes neither "Name : value" nor a line without a colon
+        // for a field, and would frame the body without it.
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos || colon == 0 || IsBlank(line[colon - 1])) {
+            return false;
+        }
+        head.fields.emplace_back(line.substr(0, colon), TrimBlanks(line.substr(colon + 1)));
+    }
+    head.lines.emplace_back(line);
+    return true;
+}
 
 bool AddRequestHeaders(RequestHeaders& headers, std::string_view text, DWORD& error) {
     RequestHeaders lines;
@@ -131,12 +176,9 @@ bool QueryResponseText(const ResponseHead& head, DWORD level, DWORD occurrence, 
 }
 
 bool IsChunked(const ResponseHead& head) {
-    for (std::size_t i = 1; i < head.lines.size(); ++i) {
-        std::string_view name, members;
-        if (!SplitHeaderLine(head.lines[i], name, members) ||
-            !EqualsIgnoringCase(name, "Transfer-Encoding")) {
-            continue;
-        }
+    for (const auto& [name, value] : head.fields) {
+        if (!EqualsIgnoringCase(name, "Transfer-Encoding")) continue;
+        std::string_view members = value;
         while (!members.empty()) {
             const std::size_t comma = members.find(',');
             if (EqualsIgnoringCase(TrimBlanks(members.substr(0, comma)), "chunked")) return true;

@@ -16,12 +16,23 @@ namespace holwerk {
 /// A request's own headers, names as given, in order of adding.
 using RequestHeaders = std::vector<std::pair<std::string, std::string>>;
 
-/// The response head as received: status line first, then the header lines,
-/// each without its line end.
+/// A response head: its lines as received, status line first, each without
+/// its line end, and the header fields they make.
 struct ResponseHead {
     std::vector<std::string> lines;
-    DWORD statusCode = 0;
+    /// Name and value of each field, without the blanks around the value; a
+    /// folded line's text is part of the field before it.
+    std::vector<std::pair<std::string, std::string>> fields;
+    DWORD statusCode = 0;  // 0 when the status line holds no three-digit code
 };
+
+/// Takes the next line of a response head, without its line end; the first
+/// is the status line. False, with nothing taken, for a line the program
+/// cannot read the way the client frames the body: one without a colon, one
+/// with a blank or tab before its colon, and a folded line (one that begins
+/// with a blank or tab) that would continue no field or the Content-Length
+/// or Transfer-Encoding (the client frames the body by their first line).
+bool AddResponseLine(ResponseHead& head, std::string_view line);
 
 /// Adds "Name: value" lines, separated by CR LF, the way
 /// HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE does: a line replaces
@@ -40,7 +51,7 @@ bool QueryResponseText(const ResponseHead& head, DWORD level, DWORD occurrence, 
                        DWORD& error);
 
 /// Whether the body comes in chunks: "chunked" is a member of any
-/// Transfer-Encoding line.
+/// Transfer-Encoding field.
 bool IsChunked(const ResponseHead& head);
 
 }  // namespace holwerk

@@ -1,6 +1,7 @@
 #include "platform/posix/wininet_transfer.h"
 
 #include <openssl/ssl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -43,23 +44,16 @@ std::string_view WithoutLineEnd(const char* data, std::size_t size) {
     return line;
 }
 
-// The status code of a status line "HTTP/1.1 200 OK"; 0 when there is none.
-DWORD StatusFromLine(std::string_view line) {
-    if (line.substr(0, 5) != "HTTP/") return 0;
-    const std::size_t blank = line.find(' ');
-    if (blank == std::string_view::npos) return 0;
-    DWORD status = 0;
-    int digits = 0;
-    for (std::size_t i = blank + 1; i < line.size() && digits < 3; ++i, ++digits) {
-        if (line[i] < '0' || line[i] > '9') return 0;
-        status = status * 10 + static_cast<DWORD>(line[i] - '0');
-    }
-    return digits == 3 ? status : 0;
-}
-
 const char* NonEmptyEnvironment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+// OpenSSL reads a CA file with a blocking open and read: a FIFO there would
+// hold every HTTPS request for ever. A missing file is left to libcurl.
+bool NamesNoRegularFile(const char* path) {
+    struct stat status;
+    return stat(path, &status) == 0 && !S_ISREG(status.st_mode);
 }
 
 }  // namespace
@@ -93,6 +87,9 @@ bool HttpTransfer::Configure(const TransferRequest& request) {
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     set(CURLOPT_PATH_AS_IS, 1L);
     set(CURLOPT_NOSIGNAL, 1L);
+    // A name server that never answers would otherwise hold the close of the
+    // request until the resolver gives up, long after the connect time-out.
+    set(CURLOPT_QUICK_EXIT, 1L);
     set(CURLOPT_ERRORBUFFER, errorText_);
     set(CURLOPT_FOLLOWLOCATION, 0L);
     set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
@@ -103,7 +100,10 @@ bool HttpTransfer::Configure(const TransferRequest& request) {
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     // libcurl itself does not read these (its built-in bundle wins); OpenSSL
     // programs and the curl tool do, and so does this layer.
-    if (const char* file = NonEmptyEnvironment("SSL_CERT_FILE")) set(CURLOPT_CAINFO, file);
+    if (const char* file = NonEmptyEnvironment("SSL_CERT_FILE")) {
+        set(CURLOPT_CAINFO, file);
+        caFileNotRegular_ = NamesNoRegularFile(file);
+    }
     if (const char* folder = NonEmptyEnvironment("SSL_CERT_DIR")) set(CURLOPT_CAPATH, folder);
     if (request.connectTimeoutMs > 0) {
         set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connectTimeoutMs));
@@ -149,22 +149,24 @@ bool HttpTransfer::Start(const TransferRequest& request, DWORD& error) {
     receiveTimeoutMs_ = request.receiveTimeoutMs;
     secure_ = request.url.compare(0, 8, "https://") == 0;
     easy_ = curl_easy_init();
-    if (multi_ == nullptr || easy_ == nullptr || !Configure(request) ||
-        curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
-        // Sticky like any other failure, so that a later read fails too.
-        error_ = ERROR_INTERNET_INTERNAL_ERROR;
-        error = error_;
+    // Sticky like any other failure, so that a later read fails too.
+    const auto fail = [&](DWORD code) {
+        error = error_ = code;
         return false;
+    };
+    if (multi_ == nullptr || easy_ == nullptr || !Configure(request)) {
+        return fail(ERROR_INTERNET_INTERNAL_ERROR);
     }
+    if (secure_ && caFileNotRegular_) return fail(ERROR_INTERNET_DECODING_FAILED);
+    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK)
+        return fail(ERROR_INTERNET_INTERNAL_ERROR);
     attached_ = true;
 
     Drive(Until::HeadComplete);
     if (headComplete_) return true;
     // The transfer ended without a final response head and without an error
     // of its own: nothing usable came back.
-    error = error_ != ERROR_SUCCESS ? error_ : ERROR_HTTP_INVALID_SERVER_RESPONSE;
-    error_ = error;
-    return false;
+    return fail(error_ != ERROR_SUCCESS ? error_ : ERROR_HTTP_INVALID_SERVER_RESPONSE);
 }
 
 bool HttpTransfer::Read(char* buffer, std::size_t capacity, std::size_t& count, DWORD& error) {
@@ -331,12 +333,22 @@ std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
         }
         transfer->head_ = std::move(pending);
         transfer->headComplete_ = true;
+        transfer->overTls_ = transfer->UsesTls();
         transfer->headerBytes_ = 0;
         return bytes;
     }
-    if (pending.lines.empty()) pending.statusCode = StatusFromLine(line);
-    pending.lines.emplace_back(line);
+    if (!AddResponseLine(pending, line)) {
+        transfer->ownError_ = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        return 0;
+    }
     return bytes;
+}
+
+bool HttpTransfer::UsesTls() const {
+    curl_tlssessioninfo* session = nullptr;
+    return curl_easy_getinfo(easy_, CURLINFO_TLS_SSL_PTR, &session) == CURLE_OK &&
+           session != nullptr && session->backend != CURLSSLBACKEND_NONE &&
+           session->internals != nullptr;
 }
 
 std::size_t HttpTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* self) {

@@ -58,6 +58,9 @@ class HttpTransfer {
     /// The final response head; valid once HeadReceived().
     const ResponseHead& Head() const { return head_; }
 
+    /// Whether the final response head came over TLS from the server.
+    bool HeadOverTls() const { return overTls_; }
+
   private:
     using Clock = std::chrono::steady_clock;
 
@@ -77,6 +80,7 @@ class HttpTransfer {
     DWORD IdleLimitMs();
     DWORD ErrorFromResult(CURLcode result) const;
     bool EndedByUnconfirmedClose() const;
+    bool UsesTls() const;
 
     CURLM* multi_ = nullptr;
     CURL* easy_ = nullptr;
@@ -85,7 +89,8 @@ class HttpTransfer {
     char errorText_[CURL_ERROR_SIZE] = {};
 
     bool secure_ = false;
-    bool bodyless_ = false;  // HEAD: no body whatever the head says
+    bool caFileNotRegular_ = false;  // SSL_CERT_FILE names no regular file
+    bool bodyless_ = false;          // HEAD: no body whatever the head says
     DWORD sendTimeoutMs_ = 0;
     DWORD receiveTimeoutMs_ = 0;
     bool connected_ = false;
@@ -99,6 +104,7 @@ class HttpTransfer {
     ResponseHead head_;  // the final response head
     bool headComplete_ = false;
     bool closeNotifyReceived_ = false;  // the server ended TLS with close_notify
+    bool overTls_ = false;              // the final head came over TLS
 
     StagingBuffer staging_;  // body bytes between libcurl and the caller
     bool paused_ = false;    // libcurl holds back what it receives
