@@ -39,10 +39,16 @@ if(WIN32)
 
   # The MSI's WiX source, named as the MSI will be. scripts/release.sh builds
   # the MSI from it with the program the ZIP holds, signed when asked.
+  set(HOLWERK_INSTALLER_NAME "${HOLWERK_PACKAGE_NAME}-${PROJECT_VERSION}-x64")
   set(HOLWERK_INSTALLER_VERSION "${PROJECT_VERSION}")
-  set(HOLWERK_INSTALLER_SOURCE
-      "${CMAKE_BINARY_DIR}/installer/${HOLWERK_PACKAGE_NAME}-${PROJECT_VERSION}-x64.wxs")
+  set(HOLWERK_INSTALLER_SOURCE "${CMAKE_BINARY_DIR}/installer/${HOLWERK_INSTALLER_NAME}.wxs")
   include(cmake/HolwerkInstallerSource.cmake)
+  # winget's manifests of the MSI; scripts/release.sh adds the MSI's SHA-256.
+  foreach(manifest TolvikSoftware.Holwerk TolvikSoftware.Holwerk.installer
+                   TolvikSoftware.Holwerk.locale.de-DE)
+    configure_file(resources/winget/${manifest}.yaml.in
+                   "${CMAKE_BINARY_DIR}/installer/winget/${manifest}.yaml" @ONLY)
+  endforeach()
 else()
   include(GNUInstallDirs)
   set(docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${HOLWERK_PACKAGE_NAME})

@@ -2,7 +2,8 @@
 # Builds the release packages into dist/, reproducibly to the byte:
 #   scripts/release.sh                 the MSI and the ZIP for Windows, the Debian
 #                                      package, the tarball and SHA256SUMS over
-#                                      the four
+#                                      the four; winget's manifests of the MSI in
+#                                      winget/
 #   scripts/release.sh --check         the same, then twice more from fresh clones
 #                                      of the last commit in two other folders;
 #                                      fails unless all sums agree
@@ -80,11 +81,18 @@ for package in build/windows/packages/*.zip; do
     scripts/repack-archive.py "$package" "$dist/$(basename "$package")" "${replace[@]}"
     packages+=("$(basename "$package")")
 done
+rm -rf "$dist/winget"
 for source in build/windows/installer/*.wxs; do
     package=$(basename "$source" .wxs).msi
     scripts/make-msi.py "$source" "$files/holwerk.exe" "$files/holwerk.txt" "$dist/$package"
     [ -z "$sign_cert" ] || sign "$dist/$package"
     packages+=("$package")
+    # winget's manifests name the MSI by its SHA-256, in capitals as winget writes it.
+    sum=$(sha256sum "$dist/$package" | cut -d ' ' -f 1 | tr a-f A-F)
+    mkdir -p "$dist/winget"
+    for manifest in build/windows/installer/winget/*.yaml; do
+        sed "s/\${InstallerSha256}/$sum/" "$manifest" >"$dist/winget/$(basename "$manifest")"
+    done
 done
 [ ${#packages[@]} -eq 4 ] || { echo "Expected four packages, made: ${packages[*]}" >&2; exit 1; }
 (cd "$dist" && sha256sum "${packages[@]}" >SHA256SUMS)

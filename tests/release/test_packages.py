@@ -1,8 +1,9 @@
 """The packages in HOLWERK_DIST (dist/) as a user receives them: the archives
 unpacked and never installed, the MSI's tables read and the MSI installed,
-upgraded and removed under Wine in a prefix of its own, and a release signed
-with a throwaway certificate."""
+upgraded and removed under Wine in a prefix of its own, winget's manifests of
+the MSI, and a release signed with a throwaway certificate."""
 
+import hashlib
 import os
 import re
 import shutil
@@ -12,6 +13,8 @@ import tempfile
 import time
 import unittest
 import zipfile
+
+import yaml_subset
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 DIST = os.path.abspath(os.environ.get("HOLWERK_DIST", os.path.join(ROOT, "dist")))
@@ -56,6 +59,19 @@ def msi_table(package, name):  # the rows of one table, each a list of texts
 
 def path_entries(path):
     return [entry for entry in path.split(";") if entry]
+
+
+def winget_manifests(dist):  # manifest type -> (file name, manifest)
+    manifests = {}
+    for name in os.listdir(os.path.join(dist, "winget")):
+        with open(os.path.join(dist, "winget", name), encoding="utf-8") as file:
+            manifest = yaml_subset.parse(file.read())
+        manifests[manifest["ManifestType"]] = (name, manifest)
+    return manifests
+
+
+def sha256(path):
+    return hashlib.sha256(read(path)).hexdigest()
 
 
 class PackagesTest(unittest.TestCase):
@@ -112,6 +128,8 @@ class PackagesTest(unittest.TestCase):
         sign("msiextract", "-C", "msi", os.path.join(dist, MSI))
         self.assertEqual(read(self.folder + "/msi/Tolvik Software/Holwerk/holwerk.exe"),
                          read(self.folder + "/holwerk.exe"))
+        [x64] = winget_manifests(dist)["installer"][1]["Installers"]
+        self.assertEqual(x64["InstallerSha256"], sha256(os.path.join(dist, MSI)).upper())
 
 
 class InstallerTablesTest(unittest.TestCase):
@@ -144,6 +162,39 @@ class InstallerTablesTest(unittest.TestCase):
         self.assertEqual(msi_table(self.package, "LaunchCondition"),
                          [["NOT " + newer_found[0],
                            "Eine neuere Version von Holwerk ist bereits installiert."]])
+
+
+
+class WingetManifestsTest(unittest.TestCase):
+    """winget's manifest set of the MSI, as read by a YAML reader."""
+
+    def test_manifests_are_one_package_version_and_name_this_msi_by_address_and_hash(self):
+        manifests = winget_manifests(DIST)
+        self.assertEqual(sorted(manifests), ["defaultLocale", "installer", "version"])
+        version, installer, locale = (manifests[kind][1] for kind in
+                                      ("version", "installer", "defaultLocale"))
+        identifier = version["PackageIdentifier"]
+        self.assertEqual({kind: name for kind, (name, _) in manifests.items()},
+                         {"version": identifier + ".yaml",
+                          "installer": identifier + ".installer.yaml",
+                          "defaultLocale": "%s.locale.%s.yaml" % (identifier, locale["PackageLocale"])})
+        self.assertEqual({(manifest["PackageIdentifier"], manifest["PackageVersion"],
+                           manifest["ManifestVersion"]) for _, manifest in manifests.values()},
+                         {(identifier, VERSION, version["ManifestVersion"])})
+        self.assertEqual(version["DefaultLocale"], locale["PackageLocale"])
+
+        package = os.path.join(DIST, MSI)
+        properties = dict(msi_table(package, "Property"))
+        [entry] = installer["AppsAndFeaturesEntries"]
+        self.assertEqual([installer["ProductCode"], entry["ProductCode"], entry["UpgradeCode"],
+                          entry["DisplayVersion"]],
+                         [properties["ProductCode"], properties["ProductCode"],
+                          properties["UpgradeCode"], VERSION])
+        [x64] = installer["Installers"]
+        with open(ROOT + "/build/windows/CMakeCache.txt") as cache:
+            download = re.search(r"^HOLWERK_DOWNLOAD_URL:STRING=(.*)$", cache.read(), re.M).group(1)
+        self.assertEqual([x64["Architecture"], x64["InstallerUrl"], x64["InstallerSha256"]],
+                         ["x64", download + MSI, sha256(package).upper()])
 
 
 class InstallerUnderWineTest(unittest.TestCase):
