@@ -22,8 +22,6 @@ with open(os.path.join(ROOT, "CMakeLists.txt")) as cmake_file:
     VERSION = re.search(r"project\(Holwerk VERSION ([0-9.]+)", cmake_file.read()).group(1)
 TAR, ZIP, DEB, MSI = ("holwerk-%s-Linux-x86_64.tar.gz" % VERSION, "holwerk-%s-win64.zip" % VERSION,
                       "holwerk_%s_amd64.deb" % VERSION, "holwerk-%s-x64.msi" % VERSION)
-
-
 INSTALL_FOLDER = "C:\\Program Files\\Tolvik Software\\Holwerk"
 MACHINE_ENVIRONMENT = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
 UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
