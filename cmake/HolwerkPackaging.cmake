@@ -1,6 +1,7 @@
 # Install rules and packages. The native build installs its files where a
 # Debian package keeps them; the Windows build puts the program and its text
-# manual side by side in one folder, which is all its ZIP holds.
+# manual side by side in one folder, which is all its ZIP holds, and generates
+# the WiX source of its MSI.
 #
 # scripts/release.sh makes the packages with SOURCE_DATE_EPOCH set to the last
 # commit's time: it dates the changelog here and every archive member there.
@@ -35,6 +36,19 @@ if(WIN32)
   # The program and its manual, at the top: the documents stay out.
   set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};Runtime;/")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+
+  # The MSI's WiX source, named as the MSI will be. scripts/release.sh builds
+  # the MSI from it with the program the ZIP holds, signed when asked.
+  set(HOLWERK_INSTALLER_NAME "${HOLWERK_PACKAGE_NAME}-${PROJECT_VERSION}-x64")
+  set(HOLWERK_INSTALLER_VERSION "${PROJECT_VERSION}")
+  set(HOLWERK_INSTALLER_SOURCE "${CMAKE_BINARY_DIR}/installer/${HOLWERK_INSTALLER_NAME}.wxs")
+  include(cmake/HolwerkInstallerSource.cmake)
+  # winget's manifests of the MSI; scripts/release.sh adds the MSI's SHA-256.
+  foreach(manifest TolvikSoftware.Holwerk TolvikSoftware.Holwerk.installer
+                   TolvikSoftware.Holwerk.locale.de-DE)
+    configure_file(resources/winget/${manifest}.yaml.in
+                   "${CMAKE_BINARY_DIR}/installer/winget/${manifest}.yaml" @ONLY)
+  endforeach()
 else()
   include(GNUInstallDirs)
   set(docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${HOLWERK_PACKAGE_NAME})

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Builds the release packages into dist/, reproducibly to the byte:
-#   scripts/release.sh                 the ZIP for Windows, the Debian package,
-#                                      the tarball and SHA256SUMS over the three
+#   scripts/release.sh                 the MSI and the ZIP for Windows, the Debian
+#                                      package, the tarball and SHA256SUMS over
+#                                      the four; winget's manifests of the MSI in
+#                                      winget/
 #   scripts/release.sh --check         the same, then twice more from fresh clones
 #                                      of the last commit in two other folders;
 #                                      fails unless all sums agree
 #   scripts/release.sh --sign CERT KEY signs holwerk.exe (Authenticode, PEM
 #                                      certificate and key) before it is zipped
+#                                      and put into the MSI, then the MSI
 # Every time stamp is the last commit's (SOURCE_DATE_EPOCH). The packages come
 # from the linux and windows presets, the trees the tests run against.
 # HOLWERK_DIST names another folder for them than dist/.
@@ -38,6 +41,8 @@ if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
     echo "Note: the work tree differs from the last commit, and so will the packages." >&2
 fi
 
+# A WiX source that another version left would be taken too.
+rm -rf build/windows/installer
 for preset in linux windows; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" --target holwerk_shipped
@@ -46,27 +51,50 @@ for preset in linux windows; do
 done
 
 mkdir -p "$dist"
-rm -f "$dist/SHA256SUMS" "$dist"/holwerk[-_]*.zip "$dist"/holwerk[-_]*.deb "$dist"/holwerk[-_]*.tar.gz
+rm -f "$dist/SHA256SUMS" "$dist"/holwerk[-_]*.zip "$dist"/holwerk[-_]*.deb "$dist"/holwerk[-_]*.tar.gz \
+    "$dist"/holwerk[-_]*.msi
 packages=()
 for package in build/linux/packages/*.deb; do
     cp "$package" "$dist/"
     packages+=("$(basename "$package")")
 done
-for package in build/linux/packages/*.tar.gz build/windows/packages/*.zip; do
+for package in build/linux/packages/*.tar.gz; do
+    scripts/repack-archive.py "$package" "$dist/$(basename "$package")"
+    packages+=("$(basename "$package")")
+done
+
+sign() {  # FILE: signs it in place
+    osslsigncode sign -certs "$sign_cert" -key "$sign_key" -h sha256 \
+        -n "Holwerk" -i "https://www.tolvik.example/holwerk/" -in "$1" -out "$1.signed" >/dev/null
+    mv "$1.signed" "$1"
+}
+# The ZIP and the MSI hold the same program, signed when asked; the MSI is
+# signed after it.
+files=build/windows/packages/files
+for package in build/windows/packages/*.zip; do
+    unzip -q -o -d "$files" "$package" holwerk.exe holwerk.txt
     replace=()
-    if [ -n "$sign_cert" ] && [[ $package == *.zip ]]; then
-        unzip -p "$package" holwerk.exe >build/windows/packages/holwerk-unsigned.exe
-        rm -f build/windows/packages/holwerk-signed.exe
-        osslsigncode sign -certs "$sign_cert" -key "$sign_key" -h sha256 \
-            -n "Holwerk" -i "https://www.tolvik.example/holwerk/" \
-            -in build/windows/packages/holwerk-unsigned.exe \
-            -out build/windows/packages/holwerk-signed.exe >/dev/null
-        replace=(--replace holwerk.exe build/windows/packages/holwerk-signed.exe)
+    if [ -n "$sign_cert" ]; then
+        sign "$files/holwerk.exe"
+        replace=(--replace holwerk.exe "$files/holwerk.exe")
     fi
     scripts/repack-archive.py "$package" "$dist/$(basename "$package")" "${replace[@]}"
     packages+=("$(basename "$package")")
 done
-[ ${#packages[@]} -eq 3 ] || { echo "Expected three packages, made: ${packages[*]}" >&2; exit 1; }
+rm -rf "$dist/winget"
+for source in build/windows/installer/*.wxs; do
+    package=$(basename "$source" .wxs).msi
+    scripts/make-msi.py "$source" "$files/holwerk.exe" "$files/holwerk.txt" "$dist/$package"
+    [ -z "$sign_cert" ] || sign "$dist/$package"
+    packages+=("$package")
+    # winget's manifests name the MSI by its SHA-256, in capitals as winget writes it.
+    sum=$(sha256sum "$dist/$package" | cut -d ' ' -f 1 | tr a-f A-F)
+    mkdir -p "$dist/winget"
+    for manifest in build/windows/installer/winget/*.yaml; do
+        sed "s/\${InstallerSha256}/$sum/" "$manifest" >"$dist/winget/$(basename "$manifest")"
+    done
+done
+[ ${#packages[@]} -eq 4 ] || { echo "Expected four packages, made: ${packages[*]}" >&2; exit 1; }
 (cd "$dist" && sha256sum "${packages[@]}" >SHA256SUMS)
 cat "$dist/SHA256SUMS"
 

@@ -16,6 +16,11 @@ if [ "${1:-}" != native ]; then
     # dependency search, lintian, hardening-check, Authenticode signing.
     release_packages=(groff-base man-db bsdextrautils gzip dpkg-dev lintian devscripts
                       osslsigncode unzip)
+    # The MSI: wixl builds it from the WiX source; msitools' msibuild adds the
+    # PATH entry, which wixl cannot express, and msiinfo and msiextract read it
+    # back in the release tests; faketime holds the clock at SOURCE_DATE_EPOCH
+    # for wixl, which stamps the summary with the current time.
+    release_packages+=(wixl msitools faketime)
 fi
 
 not_installed() {

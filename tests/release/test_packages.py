@@ -1,31 +1,75 @@
-"""The packages in HOLWERK_DIST (dist/) as a user receives them, unpacked and
-never installed, and a release signed with a throwaway certificate."""
+"""The packages in HOLWERK_DIST (dist/) as a user receives them: the archives
+unpacked and never installed, the MSI's tables read and the MSI installed,
+upgraded and removed under Wine in a prefix of its own, winget's manifests of
+the MSI, and a release signed with a throwaway certificate."""
 
+import hashlib
 import os
 import re
 import shutil
 import subprocess
 import tarfile
 import tempfile
+import time
 import unittest
 import zipfile
+
+import yaml_subset
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 DIST = os.path.abspath(os.environ.get("HOLWERK_DIST", os.path.join(ROOT, "dist")))
 with open(os.path.join(ROOT, "CMakeLists.txt")) as cmake_file:
     VERSION = re.search(r"project\(Holwerk VERSION ([0-9.]+)", cmake_file.read()).group(1)
-TAR, ZIP, DEB = ("holwerk-%s-Linux-x86_64.tar.gz" % VERSION, "holwerk-%s-win64.zip" % VERSION,
-                 "holwerk_%s_amd64.deb" % VERSION)
+TAR, ZIP, DEB, MSI = ("holwerk-%s-Linux-x86_64.tar.gz" % VERSION, "holwerk-%s-win64.zip" % VERSION,
+                      "holwerk_%s_amd64.deb" % VERSION, "holwerk-%s-x64.msi" % VERSION)
+INSTALL_FOLDER = "C:\\Program Files\\Tolvik Software\\Holwerk"
+MACHINE_ENVIRONMENT = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
+UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+OLDER_VERSION = "1.0.0"  # below every release
+# msiexec's ERROR_INSTALL_FAILURE, of which Unix sees the low byte.
+INSTALL_FAILURE = 1603 & 0xFF
 
 
 def run(*command, **options):
     return subprocess.run(command, capture_output=True, timeout=300, **options)
 
 
+def read(path):
+    with open(path, "rb") as file:
+        return file.read()
+
+
 def tree(folder):  # relative path -> (mode, bytes)
     paths = [os.path.join(base, name) for base, _, names in os.walk(folder) for name in names]
-    return {os.path.relpath(path, folder): (os.stat(path).st_mode & 0o7777,
-                                            open(path, "rb").read()) for path in paths}
+    return {os.path.relpath(path, folder): (os.stat(path).st_mode & 0o7777, read(path))
+            for path in paths}
+
+
+def contents(folder):  # relative path -> bytes
+    return {path: data for path, (_, data) in tree(folder).items()}
+
+
+def msi_table(package, name):  # the rows of one table, each a list of texts
+    # msiinfo export: the column names, their types and the key come first.
+    lines = run("msiinfo", "export", package, name, check=True).stdout.decode().splitlines()
+    return [line.split("\t") for line in lines[3:]]
+
+
+def path_entries(path):
+    return [entry for entry in path.split(";") if entry]
+
+
+def winget_manifests(dist):  # manifest type -> (file name, manifest)
+    manifests = {}
+    for name in os.listdir(os.path.join(dist, "winget")):
+        with open(os.path.join(dist, "winget", name), encoding="utf-8") as file:
+            manifest = yaml_subset.parse(file.read())
+        manifests[manifest["ManifestType"]] = (name, manifest)
+    return manifests
+
+
+def sha256(path):
+    return hashlib.sha256(read(path)).hexdigest()
 
 
 class PackagesTest(unittest.TestCase):
@@ -40,7 +84,7 @@ class PackagesTest(unittest.TestCase):
     def test_sums_and_zip_hold_the_program_and_it_runs_under_wine(self):
         result = run("sha256sum", "-c", "--strict", "SHA256SUMS", cwd=DIST, check=True)
         self.assertEqual(sorted(line.split(":")[0] for line in result.stdout.decode().splitlines()),
-                         [TAR, ZIP, DEB])
+                         sorted([TAR, ZIP, DEB, MSI]))
         with zipfile.ZipFile(os.path.join(DIST, ZIP)) as archive:
             self.assertEqual(archive.namelist(), ["holwerk.exe", "holwerk.txt"])
             archive.extractall(self.folder)
@@ -77,3 +121,200 @@ class PackagesTest(unittest.TestCase):
                 open(ROOT + "/build/windows/holwerk.exe", "rb") as built:
             self.assertEqual(file.read(), built.read())
         sign("sha256sum", "-c", "--strict", "SHA256SUMS", cwd=dist)
+        verified = sign("osslsigncode", "verify", "-CAfile", "cert", "-in", os.path.join(dist, MSI))
+        self.assertIn(b"Signature verification: ok", verified.stdout)
+        sign("msiextract", "-C", "msi", os.path.join(dist, MSI))
+        self.assertEqual(read(self.folder + "/msi/Tolvik Software/Holwerk/holwerk.exe"),
+                         read(self.folder + "/holwerk.exe"))
+        [x64] = winget_manifests(dist)["installer"][1]["Installers"]
+        self.assertEqual(x64["InstallerSha256"], sha256(os.path.join(dist, MSI)).upper())
+
+
+class InstallerTablesTest(unittest.TestCase):
+    """The MSI's tables as msiinfo reads them."""
+
+    def setUp(self):
+        self.package = os.path.join(DIST, MSI)
+        self.properties = dict(msi_table(self.package, "Property"))
+
+    def test_product_is_holwerk_by_tolvik_software_in_german_per_machine_without_change_or_repair(self):
+        names = ("ProductName", "Manufacturer", "ProductVersion", "ProductLanguage", "ALLUSERS",
+                 "ARPNOMODIFY", "ARPNOREPAIR")
+        self.assertEqual([self.properties.get(name) for name in names],
+                         ["Holwerk", "Tolvik Software", VERSION, "1031", "1", "1", "1"])
+        summary = run("msiinfo", "suminfo", self.package, check=True).stdout.decode().splitlines()
+        self.assertIn("Template: x64;1031", summary)
+
+    def test_installation_folder_is_appended_to_the_machine_path_and_removed_with_it(self):
+        self.assertEqual([row[1:3] for row in msi_table(self.package, "Environment")],
+                         [["=-*PATH", "[~];[INSTALLDIR]"]])
+
+    def test_older_versions_are_replaced_and_a_newer_one_refuses_in_german(self):
+        upgrade = msi_table(self.package, "Upgrade")
+        self.assertEqual({row[0] for row in upgrade}, {self.properties["UpgradeCode"]})
+        # Lowest and highest version, both excluded, and the attributes: 1, an
+        # older version found is removed; 2, a newer one is only detected.
+        self.assertEqual(sorted(row[1:3] + row[4:5] for row in upgrade),
+                         [["", VERSION, "1"], [VERSION, "", "2"]])
+        newer_found = [row[6] for row in upgrade if row[1] == VERSION]
+        self.assertEqual(msi_table(self.package, "LaunchCondition"),
+                         [["NOT " + newer_found[0],
+                           "Eine neuere Version von Holwerk ist bereits installiert."]])
+
+
+
+class WingetManifestsTest(unittest.TestCase):
+    """winget's manifest set of the MSI, as read by a YAML reader."""
+
+    def test_manifests_are_one_package_version_and_name_this_msi_by_address_and_hash(self):
+        manifests = winget_manifests(DIST)
+        self.assertEqual(sorted(manifests), ["defaultLocale", "installer", "version"])
+        version, installer, locale = (manifests[kind][1] for kind in
+                                      ("version", "installer", "defaultLocale"))
+        identifier = version["PackageIdentifier"]
+        self.assertEqual({kind: name for kind, (name, _) in manifests.items()},
+                         {"version": identifier + ".yaml",
+                          "installer": identifier + ".installer.yaml",
+                          "defaultLocale": "%s.locale.%s.yaml" % (identifier, locale["PackageLocale"])})
+        self.assertEqual({(manifest["PackageIdentifier"], manifest["PackageVersion"],
+                           manifest["ManifestVersion"]) for _, manifest in manifests.values()},
+                         {(identifier, VERSION, version["ManifestVersion"])})
+        self.assertEqual(version["DefaultLocale"], locale["PackageLocale"])
+
+        package = os.path.join(DIST, MSI)
+        properties = dict(msi_table(package, "Property"))
+        [entry] = installer["AppsAndFeaturesEntries"]
+        self.assertEqual([installer["ProductCode"], entry["ProductCode"], entry["UpgradeCode"],
+                          entry["DisplayVersion"]],
+                         [properties["ProductCode"], properties["ProductCode"],
+                          properties["UpgradeCode"], VERSION])
+        [x64] = installer["Installers"]
+        with open(ROOT + "/build/windows/CMakeCache.txt") as cache:
+            download = re.search(r"^HOLWERK_DOWNLOAD_URL:STRING=(.*)$", cache.read(), re.M).group(1)
+        self.assertEqual([x64["Architecture"], x64["InstallerUrl"], x64["InstallerSha256"]],
+                         ["x64", download + MSI, sha256(package).upper()])
+
+
+class InstallerUnderWineTest(unittest.TestCase):
+    """The MSI installed, upgraded and removed quietly, as an administrator
+    would, in a Wine prefix of this class's own."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="holwerk-installer-")
+        cls.prefix = cls.folder + "/wineprefix"
+        with zipfile.ZipFile(os.path.join(DIST, ZIP)) as archive:
+            archive.extractall(cls.folder + "/zip")
+        # A captured run waits until every process it started has closed its
+        # output, and Wine's server and services outlive each program by
+        # seconds: they are started here, uncaptured, and kept until the end.
+        quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        start = (ROOT + "/cmake/wine-run.sh", cls.prefix, "cmd", "/c", "exit")
+        subprocess.run(start, **quiet)
+        cls.wineserver("-w")
+        cls.wineserver("-p")
+        subprocess.run(start, **quiet)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wineserver("-k")
+        cls.wineserver("-w")
+        shutil.rmtree(cls.folder)
+
+    @classmethod
+    def wineserver(cls, option):
+        subprocess.run(("wineserver", option), env=dict(os.environ, WINEPREFIX=cls.prefix),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+
+    def setUp(self):
+        self.assertEqual(self.installed(), {})
+        self.addCleanup(self.restore_machine_path, self.machine_path())
+        self.addCleanup(self.uninstall_all)
+
+    def wine(self, *command, cwd=None):
+        return run(ROOT + "/cmake/wine-run.sh", self.prefix, *command, cwd=cwd or self.folder)
+
+    def msiexec(self, option, package):  # the exit code
+        folder, name = os.path.split(package)
+        return self.wine("msiexec", option, name, "/qn", cwd=folder).returncode
+
+    def registry(self, key):  # key path -> {value name: data}, for the key and below
+        keys, values = {}, None
+        for line in self.wine("reg", "query", key, "/s").stdout.decode().splitlines():
+            if line.startswith("HKEY_"):
+                values = keys.setdefault(line, {})
+            elif line.startswith("    ") and values is not None:
+                name, _, data = line[4:].split("    ", 2)
+                values[name] = data
+        return keys
+
+    def machine_path(self):
+        return next(iter(self.registry(MACHINE_ENVIRONMENT).values()))["PATH"]
+
+    def installed(self):  # product code -> the entry under installed programs
+        return {key.rsplit("\\", 1)[1]: values for key, values in self.registry(UNINSTALL).items()
+                if values.get("DisplayName") == "Holwerk"}
+
+    def uninstall_all(self):
+        for product_code in self.installed():
+            self.wine("msiexec", "/x", product_code, "/qn")
+
+    def restore_machine_path(self, path):
+        # Wine's uninstall leaves the separator before the removed entry, and
+        # Wine's cmd stops its search at an empty entry: the next test starts
+        # from the PATH that this one found.
+        self.wine("reg", "add", MACHINE_ENVIRONMENT, "/v", "PATH", "/t", "REG_EXPAND_SZ",
+                  "/d", path, "/f")
+
+    def in_prefix(self, windows_path):
+        return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
+
+    def build_older(self):
+        source, package = self.folder + "/older.wxs", self.folder + "/older.msi"
+        run("cmake", "-D", "HOLWERK_INSTALLER_VERSION=" + OLDER_VERSION,
+            "-D", "HOLWERK_INSTALLER_SOURCE=" + source,
+            "-P", ROOT + "/cmake/HolwerkInstallerSource.cmake", check=True)
+        run(ROOT + "/scripts/make-msi.py", source, self.folder + "/zip/holwerk.exe",
+            self.folder + "/zip/holwerk.txt", package, check=True,
+            env=dict(os.environ, SOURCE_DATE_EPOCH=str(int(time.time()))))
+        return package
+
+    def test_quiet_install_puts_the_program_on_path_and_quiet_uninstall_leaves_nothing(self):
+        path = self.machine_path()
+        self.assertEqual(self.msiexec("/i", os.path.join(DIST, MSI)), 0)
+        self.assertEqual(contents(self.in_prefix(INSTALL_FOLDER)), contents(self.folder + "/zip"))
+        self.assertEqual(self.machine_path(), path + ";" + INSTALL_FOLDER + "\\")
+        result = self.wine("cmd", "/c", "holwerk", "--version")
+        self.assertEqual((result.returncode, result.stdout), (0, b"Holwerk %s\r\n" % VERSION.encode()),
+                         result.stderr)
+        [(product_code, entry)] = self.installed().items()
+        self.assertEqual([entry.get(name) for name in ("DisplayName", "Publisher", "DisplayVersion",
+                                                      "NoModify", "NoRepair")],
+                         ["Holwerk", "Tolvik Software", VERSION, "0x1", "0x1"])
+        self.assertEqual(read(self.in_prefix("C:\\windows\\Installer\\%s\\holwerk.ico" % product_code)),
+                         read(ROOT + "/resources/holwerk.ico"))
+
+        self.assertEqual(self.msiexec("/x", os.path.join(DIST, MSI)), 0)
+        self.assertEqual(self.installed(), {})
+        self.assertFalse(os.path.exists(os.path.dirname(self.in_prefix(INSTALL_FOLDER))))
+        # Wine leaves the separator before the removed entry behind.
+        self.assertEqual(path_entries(self.machine_path()), path_entries(path))
+
+    def test_newer_version_replaces_an_older_one_which_cannot_replace_it_again(self):
+        older = self.build_older()
+        older_properties, properties = (dict(msi_table(package, "Property"))
+                                        for package in (older, os.path.join(DIST, MSI)))
+        self.assertEqual(older_properties["UpgradeCode"], properties["UpgradeCode"])
+        self.assertNotEqual(older_properties["ProductCode"], properties["ProductCode"])
+        path = self.machine_path()
+        self.assertEqual(self.msiexec("/i", older), 0)
+        self.assertEqual([entry["DisplayVersion"] for entry in self.installed().values()],
+                         [OLDER_VERSION])
+
+        self.assertEqual(self.msiexec("/i", os.path.join(DIST, MSI)), 0)
+        self.assertEqual([entry["DisplayVersion"] for entry in self.installed().values()], [VERSION])
+        self.assertEqual(path_entries(self.machine_path()), path_entries(path) + [INSTALL_FOLDER + "\\"])
+
+        self.assertEqual(self.msiexec("/i", older), INSTALL_FAILURE)
+        self.assertEqual([entry["DisplayVersion"] for entry in self.installed().values()], [VERSION])
+        self.assertTrue(os.path.isfile(self.in_prefix(INSTALL_FOLDER + "\\holwerk.exe")))
