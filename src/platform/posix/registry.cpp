@@ -74,7 +74,8 @@ constexpr char StoreName[] = "win32-registry/HKEY_CURRENT_USER";
 // Windows limits value data to what fits in memory; a value file this large
 // is damaged rather than real.
 constexpr off_t MaxValueFileBytes = 64 * 1024 * 1024;
-// Names tried for one temporary value file before the set gives up.
+// Names tried for one temporary value file before the set gives up, as many
+// as the program tries for its own temporary names.
 constexpr int MaxTemporaryAttempts = 20;
 
 // The folder of the store itself, or "" when the user has no home.
