@@ -53,10 +53,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <map>
-#include <mutex>
 #include <string>
 
+#include "platform/posix/created_files.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/support.h"
@@ -130,50 +129,6 @@ int RenameNoReplace(int fromFolder, const char* from, const std::string& to) {
 #endif
 }
 
-// A file this process created exclusively: the folder it was created in,
-// held open, its name there, and what it was.
-struct CreatedFile {
-    int folder = -1;
-    std::string name;
-    dev_t device = 0;
-    ino_t inode = 0;
-};
-
-// By the path each was created under. Never destroyed: an interruption may
-// remove a file while the process runs its exit handlers.
-struct CreatedFiles {
-    std::mutex mutex;
-    std::map<std::string, CreatedFile> byPath;
-};
-
-CreatedFiles& Created() {
-    static CreatedFiles& files = *new CreatedFiles;
-    return files;
-}
-
-void Remember(const std::string& path, int folder, const struct stat& status) {
-    const std::size_t slash = path.rfind('/');
-    CreatedFile file{folder, slash == std::string::npos ? path : path.substr(slash + 1),
-                     status.st_dev, status.st_ino};
-    std::lock_guard<std::mutex> lock(Created().mutex);
-    CreatedFile& entry = Created().byPath[path];
-    if (entry.folder >= 0) close(entry.folder);
-    entry = std::move(file);
-}
-
-void Forget(std::map<std::string, CreatedFile>::iterator found) {
-    close(found->second.folder);
-    Created().byPath.erase(found);
-}
-
-// 0 when the created file's name still names it; else the error to report:
-// ENOENT for a file that is gone, EEXIST for another file in its place.
-int ConfirmCreated(const CreatedFile& file) {
-    struct stat status;
-    if (fstatat(file.folder, file.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return ENOENT;
-    return status.st_dev == file.device && status.st_ino == file.inode ? 0 : EEXIST;
-}
-
 // Only a file or a symbolic link is replaced by a rename: a FIFO or device
 // would be replaced by a regular file (/dev/null, for a process that may),
 // and Windows refuses to replace a folder.
@@ -223,14 +178,12 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/,
         return INVALID_HANDLE_VALUE;
     }
     if (disposition == CREATE_NEW) {
-        const int folder = open(ParentFolder(name).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (folder < 0) {
-            const int error = errno;
+        const int error = RememberCreatedFile(name, status);
+        if (error != 0) {
             close(descriptor);
             unlink(name.c_str());
             return FailToOpen(error, name);
         }
-        Remember(name, folder, status);
     }
     fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
     return HandleFromDescriptor(descriptor);
@@ -303,18 +256,13 @@ BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     std::string source;
     std::string target;
     if (!NarrowPath(from, source) || !NarrowPath(to, target)) return FALSE;
-    std::unique_lock<std::mutex> lock(Created().mutex);
-    const auto created = Created().byPath.find(source);
-    int fromFolder = AT_FDCWD;
-    const char* fromName = source.c_str();
-    if (created != Created().byPath.end()) {
-        if (ConfirmCreated(created->second) != 0) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return FALSE;
-        }
-        fromFolder = created->second.folder;
-        fromName = created->second.name.c_str();
+    CreatedFileAddress created(source);
+    if (created.Confirm() != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
     }
+    const int fromFolder = created.Folder();
+    const char* fromName = created.Name();
     int result;
     if (flags & MOVEFILE_REPLACE_EXISTING) {
         if (!IsReplaceable(target)) {
@@ -353,8 +301,7 @@ BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
         }
         return FailWithErrno(error);
     }
-    if (created != Created().byPath.end()) Forget(created);
-    lock.unlock();
+    created.Forget();
     const int error = flags & MOVEFILE_WRITE_THROUGH ? SyncFolder(ParentFolder(target)) : 0;
     return error == 0 ? TRUE : FailWithErrno(error);
 }
@@ -362,17 +309,14 @@ BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
 BOOL DeleteFileW(LPCWSTR path) {
     std::string name;
     if (!NarrowPath(path, name)) return FALSE;
-    std::lock_guard<std::mutex> lock(Created().mutex);
-    const auto created = Created().byPath.find(name);
-    if (created == Created().byPath.end()) {
+    CreatedFileAddress created(name);
+    if (!created.Created()) {
         if (unlink(name.c_str()) != 0) return FailForPath(errno, name);
         return TRUE;
     }
-    int error = ConfirmCreated(created->second);
-    if (error == 0 && unlinkat(created->second.folder, created->second.name.c_str(), 0) != 0) {
-        error = errno;
-    }
-    Forget(created);
+    int error = created.Confirm();
+    if (error == 0 && unlinkat(created.Folder(), created.Name(), 0) != 0) error = errno;
+    created.Forget();
     if (error == EEXIST) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
