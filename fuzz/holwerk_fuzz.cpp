@@ -177,16 +177,16 @@ bool IsBlankByte(char c) { return c == ' ' || c == '\t'; }
 // hands them over: a line is taken whole or not at all, a field never
 // begins or ends with a blank, and a framing field is never continued.
 void ResponseLines(const std::string& text, unsigned) {
-    ResponseHead head;
+    posix::ResponseHead head;
     std::vector<std::string> taken;
     std::size_t fields = 0;
     for (const std::string& line : Split(text, '\n')) {
-        const ResponseHead before = head;
+        const posix::ResponseHead before = head;
         const std::size_t colon = line.find(':');
         const bool folded = !taken.empty() && !line.empty() && IsBlankByte(line.front());
         const bool malformed = !taken.empty() && !folded &&
                                (colon == line.npos || colon == 0 || IsBlankByte(line[colon - 1]));
-        if (!AddResponseLine(head, line)) {
+        if (!posix::AddResponseLine(head, line)) {
             Check(head.lines == before.lines && head.fields == before.fields,
                   "a refused line changes nothing");
             Check(folded || malformed, "only a folded or malformed line is refused");

@@ -8,6 +8,11 @@ part of what the layer reports, so they pass when one of the layer's own
 sources names them. Anything else needs a line in
 scripts/platform_surface_allow.txt, which says why a test cannot do without
 it; a line there that is no longer needed fails the check as well.
+
+It also fails when the layer reaches into the program: a layer source may
+include only system headers and the layer's own, and every name the layer
+adds of its own lives in the namespace holwerk::posix (Windows' names stay
+global), so no name of the program's namespace can be in reach.
 """
 
 import pathlib
@@ -69,6 +74,27 @@ def read_allow_list():
     return allowed, problems
 
 
+INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.MULTILINE)
+NAMESPACE = re.compile(r"\bnamespace\s+([\w:]+)\s*\{")
+QUALIFIED = re.compile(r"\bholwerk::(?!posix\b)\w+")
+
+
+def layer_problems(layer):
+    problems = []
+    for path in sorted(layer):
+        code = code_of(path)
+        name = path.relative_to(ROOT)
+        for include in INCLUDE.findall(path.read_text(encoding="utf-8")):
+            if not include.startswith("platform/posix/"):
+                problems.append(f"{name} includes {include}, which is not the layer's own")
+        for namespace in NAMESPACE.findall(code):
+            if namespace != "holwerk::posix":
+                problems.append(f"{name} opens namespace {namespace}, not holwerk::posix")
+        for qualified in QUALIFIED.findall(code):
+            problems.append(f"{name} names {qualified} of the program")
+    return problems
+
+
 def main():
     declared = declared_names(code_of(HEADER))
     sources = [p for p in (ROOT / "src").rglob("*") if p.suffix in (".cpp", ".h")]
@@ -78,6 +104,7 @@ def main():
     used = words_in(program)
     reported = words_in(layer)
     allowed, problems = read_allow_list()
+    problems += layer_problems(layer + [HEADER])
 
     for name in sorted(declared):
         if name in used:

@@ -13,14 +13,17 @@ struct NumberOption {
     std::int64_t lowest;
     std::int64_t highest;
     const char* missingMessage;
-    const char* rangeMessage;
+    std::string rangeMessage;
 };
 
-constexpr NumberOption TimeoutOption = {1, 300, "Nach --timeout wird eine ganze Zahl erwartet.",
-                                        "Der Timeout muss zwischen 1 und 300 Sekunden liegen."};
-constexpr NumberOption RedirectOption = {
-    0, 20, "Nach --max-redirects wird eine ganze Zahl erwartet.",
-    "Die Zahl der Weiterleitungen muss zwischen 0 und 20 liegen."};
+const NumberOption TimeoutOption = {
+    MinTimeoutSeconds, MaxTimeoutSeconds, "Nach --timeout wird eine ganze Zahl erwartet.",
+    "Der Timeout muss zwischen " + std::to_string(MinTimeoutSeconds) + " und " +
+        std::to_string(MaxTimeoutSeconds) + " Sekunden liegen."};
+const NumberOption RedirectOption = {
+    MinRedirectLimit, MaxRedirectLimit, "Nach --max-redirects wird eine ganze Zahl erwartet.",
+    "Die Zahl der Weiterleitungen muss zwischen " + std::to_string(MinRedirectLimit) + " und " +
+        std::to_string(MaxRedirectLimit) + " liegen."};
 
 // Takes the argument after position `at` as the option's value and moves `at`
 // onto it. Any argument counts as the value, even an option word.
@@ -68,8 +71,8 @@ bool ParseCommandLine(const CommandArgs& args, DownloadOptions& options, Command
     options.url.clear();
     options.outputPath.clear();
     options.method = "GET";
-    options.timeoutSeconds = 30;
-    options.maxRedirects = 5;
+    options.timeoutSeconds = DefaultTimeoutSeconds;
+    options.maxRedirects = DefaultRedirectLimit;
     options.force = false;
     options.quiet = false;
     action = CommandAction::Download;

@@ -11,6 +11,16 @@ namespace holwerk {
 /// The command-line arguments after the program name, as UTF-8.
 using CommandArgs = std::vector<std::string>;
 
+/// --timeout: the network time-out in seconds, its range and default.
+inline constexpr std::int64_t MinTimeoutSeconds = 1;
+inline constexpr std::int64_t MaxTimeoutSeconds = 300;
+inline constexpr std::int64_t DefaultTimeoutSeconds = 30;
+
+/// --max-redirects: the most redirects followed, its range and default.
+inline constexpr std::int64_t MinRedirectLimit = 0;
+inline constexpr std::int64_t MaxRedirectLimit = 20;
+inline constexpr std::int64_t DefaultRedirectLimit = 5;
+
 /// What the command line asks the program to do.
 enum class CommandAction : std::int64_t {
     Download = 0,

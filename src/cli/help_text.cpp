@@ -2,8 +2,10 @@
 
 #include <vector>
 
+#include "cli/command_line.h"
 #include "cli/console_output.h"
 #include "common/build_config.h"
+#include "update/update_check.h"
 
 namespace holwerk {
 
@@ -35,8 +37,10 @@ std::vector<std::string> HelpLines() {
         OptionLine("-head, --head", "Nur die Antwort-Header speichern."),
         OptionLine("--force", "Eine vorhandene Zieldatei ersetzen."),
         OptionLine("--quiet", "Nur Fehler ausgeben."),
-        OptionLine("--timeout SEKUNDEN", "Netzwerk-Timeout, Standard: 30."),
-        OptionLine("--max-redirects ANZAHL", "Weiterleitungen, Standard: 5."),
+        OptionLine("--timeout SEKUNDEN",
+                   "Netzwerk-Timeout, Standard: " + std::to_string(DefaultTimeoutSeconds) + "."),
+        OptionLine("--max-redirects ANZAHL",
+                   "Weiterleitungen, Standard: " + std::to_string(DefaultRedirectLimit) + "."),
         OptionLine("--", "Ende der Optionsauswertung."),
         "",
         "Hinweise:",
@@ -44,7 +48,8 @@ std::vector<std::string> HelpLines() {
         "  Ohne Dateinamen wird holwerk.out verwendet.",
         "  Vorhandene Dateien werden nur mit --force ersetzt.",
         "  Beim Start wird höchstens einmal täglich nach Updates gesucht.",
-        "  Eine erkannte neuere Version muss binnen 90 Tagen installiert werden.",
+        "  Eine erkannte neuere Version muss binnen " + std::to_string(UpdateDeadlineDays) +
+            " Tagen installiert werden.",
         "  Die Abfrage enthält eine zufällige, lokal gespeicherte Installations-ID.",
         "",
         "Beispiele:",

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "common/build_config.h"
 #include "common/exit_codes.h"
 #include "common/windows_error.h"
+#include "http/client_session.h"
 #include "http/interruption.h"
 #include "http/response.h"
 #include "http/response_header.h"
@@ -21,6 +21,7 @@ namespace holwerk {
 namespace {
 
 constexpr DWORD ReadBufferBytes = 65536;
+constexpr std::int64_t MillisecondsPerSecond = 1000;
 constexpr char RequestHeaders[] = "Accept: */*\r\nAccept-Encoding: identity\r\n";
 constexpr DWORD RequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI |
@@ -80,31 +81,22 @@ bool ReadFraming(HINTERNET request, DownloadResult& result, bool& lengthKnown,
     return true;
 }
 
-// Opens the root handle with the command line's time-outs.
+// Opens the client session with the command line's time-out.
 bool OpenRoot(const DownloadOptions& options, DownloadResult& result,
               TransferResources& resources) {
-    const std::string agent = std::string("Holwerk/") + CurrentVersion;
-    resources.root =
-        InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (resources.root == nullptr) {
-        return Stop(result, ExitNetworkFailure,
-                    WithLastError("WinINet kann nicht initialisiert werden: "));
-    }
-    DWORD timeout = static_cast<DWORD>(options.timeoutSeconds * 1000);
-    const struct {
-        DWORD option;
-        const char* message;
-    } timeouts[] = {
-        {INTERNET_OPTION_CONNECT_TIMEOUT, "Verbindungs-Timeout kann nicht gesetzt werden: "},
-        {INTERNET_OPTION_SEND_TIMEOUT, "Sende-Timeout kann nicht gesetzt werden: "},
-        {INTERNET_OPTION_RECEIVE_TIMEOUT, "Empfangs-Timeout kann nicht gesetzt werden: "},
+    // By SessionStep: what failed.
+    static constexpr const char* Failures[] = {
+        "WinINet kann nicht initialisiert werden: ",
+        "Verbindungs-Timeout kann nicht gesetzt werden: ",
+        "Sende-Timeout kann nicht gesetzt werden: ",
+        "Empfangs-Timeout kann nicht gesetzt werden: ",
     };
-    for (const auto& entry : timeouts) {
-        if (!InternetSetOptionA(resources.root, entry.option, &timeout, sizeof(timeout))) {
-            return Stop(result, ExitNetworkFailure, WithLastError(entry.message));
-        }
-    }
-    return true;
+    SessionStep failedStep = SessionStep::Open;
+    DWORD error = ERROR_SUCCESS;
+    const auto timeout = static_cast<std::uint32_t>(options.timeoutSeconds * MillisecondsPerSecond);
+    if (OpenClientSession(timeout, resources.root, failedStep, error)) return true;
+    return Stop(result, ExitNetworkFailure,
+                Failures[static_cast<int>(failedStep)] + WindowsErrorText(error));
 }
 
 // One request pass: connect, open, add headers, send, read the status.
@@ -232,7 +224,7 @@ bool Transfer(const DownloadOptions& options, DownloadResult& result,
         result.finalUrl = nextUrl;
         CloseRequestAndConnection(resources);
     }
-    if (status < 200 || status > 299) {
+    if (!IsSuccessStatus(status)) {
         return Stop(result, ExitHttpError, "HTTP-Fehler " + std::to_string(status) + ".");
     }
 

@@ -43,6 +43,8 @@ bool IsRedirectStatus(std::uint32_t status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+bool IsSuccessStatus(std::uint32_t status) { return status >= 200 && status <= 299; }
+
 BodyFraming ReadBodyFraming(const std::vector<std::string>& contentLengths,
                             const std::vector<std::string>& transferEncodings,
                             std::uint64_t& length) {

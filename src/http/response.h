@@ -11,6 +11,9 @@ namespace holwerk {
 /// True for the statuses the download follows: 301, 302, 303, 307, 308.
 bool IsRedirectStatus(std::uint32_t status);
 
+/// True for a success, 200 to 299: the only final status whose body is kept.
+bool IsSuccessStatus(std::uint32_t status);
+
 /// How a response marks the end of its body.
 enum class BodyFraming {
     UntilClose,  // neither header: the body ends with the connection

@@ -27,13 +27,6 @@ bool QueryResponseHeader(HINTERNET request, DWORD infoLevel, std::string& value,
     return true;
 }
 
-bool CameOverTls(HINTERNET request) {
-    DWORD flags = 0;
-    DWORD size = sizeof flags;
-    return InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size) &&
-           (flags & SECURITY_FLAG_SECURE) != 0;
-}
-
 bool QueryHeaderLines(HINTERNET request, DWORD infoLevel, std::vector<std::string>& values) {
     values.clear();
     for (DWORD occurrence = 0;; ++occurrence) {

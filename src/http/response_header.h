@@ -14,11 +14,6 @@ namespace holwerk {
 bool QueryResponseHeader(HINTERNET request, DWORD infoLevel, std::string& value,
                          DWORD occurrence = 0);
 
-/// True when the request's response came over TLS. Asked of every HTTPS
-/// request once it is sent: a proxy may answer the CONNECT itself, and some
-/// clients take that answer for the server's.
-bool CameOverTls(HINTERNET request);
-
 /// Every line of one response header, in order of arrival; false when the
 /// client fails otherwise than by reporting that there is no further line.
 bool QueryHeaderLines(HINTERNET request, DWORD infoLevel, std::vector<std::string>& values);

@@ -13,6 +13,6 @@ inline void HandOverProcessArguments(int, char**) {}
 /// Gives argc/argv to the POSIX layer, which reads the command line from
 /// them and readies the standard streams.
 inline void HandOverProcessArguments(int argc, char** argv) {
-    PosixSetProcessArguments(argc, argv);
+    holwerk::posix::SetProcessArguments(argc, argv);
 }
 #endif

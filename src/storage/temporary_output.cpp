@@ -9,8 +9,6 @@ namespace holwerk {
 
 namespace {
 
-constexpr int MaxAttempts = 20;
-
 std::string UpperHex(std::uint32_t value) {
     static constexpr char Digits[] = "0123456789ABCDEF";
     std::string text;
@@ -21,8 +19,6 @@ std::string UpperHex(std::uint32_t value) {
     return text;
 }
 
-DWORD ProductTicks() { return GetTickCount(); }
-
 }  // namespace
 
 bool FileExists(const std::string& path) {
@@ -31,10 +27,10 @@ bool FileExists(const std::string& path) {
     return GetFileAttributesW(wide.data()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool CreateUniqueFile(const std::string& path, const char* infix, TickSource tickSource,
-                      std::string& tempPath, HANDLE& handle, bool& invalidName, DWORD& error) {
-    invalidName = false;
-    error = ERROR_SUCCESS;
+DWORD SystemTicks() { return GetTickCount(); }
+
+bool CreateTemporaryFile(const std::string& path, const char* infix, TickSource tickSource,
+                         std::string& tempPath, HANDLE& handle, std::string& errorMessage) {
     handle = INVALID_HANDLE_VALUE;
     const std::string prefix = path + infix + UpperHex(GetCurrentProcessId()) + "-";
     std::vector<WCHAR> wide;
@@ -43,34 +39,25 @@ bool CreateUniqueFile(const std::string& path, const char* infix, TickSource tic
         // started in the same millisecond is unlikely to be taken again.
         tempPath = prefix + UpperHex(tickSource()) + "-" + std::to_string(attempt);
         if (!Utf8ToUtf16Path(tempPath, wide)) {
-            invalidName = true;
+            errorMessage = "Der temporäre Ausgabepfad ist ungültig oder zu lang.";
             return false;
         }
         handle = CreateFileW(wide.data(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE) return true;
-        error = GetLastError();
+        const DWORD error = GetLastError();
         const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
-        if (!taken || attempt == MaxAttempts) return false;
+        if (!taken || attempt == MaxTemporaryNameAttempts) {
+            errorMessage =
+                "Temporäre Ausgabedatei kann nicht angelegt werden: " + WindowsErrorText(error);
+            return false;
+        }
     }
 }
 
 bool CreateTemporaryOutputFile(const std::string& targetPath, std::string& tempPath, HANDLE& handle,
                                std::string& errorMessage) {
-    return CreateTemporaryOutputFile(targetPath, ProductTicks, tempPath, handle, errorMessage);
-}
-
-bool CreateTemporaryOutputFile(const std::string& targetPath, TickSource tickSource,
-                               std::string& tempPath, HANDLE& handle, std::string& errorMessage) {
-    bool invalidName = false;
-    DWORD error = ERROR_SUCCESS;
-    if (CreateUniqueFile(targetPath, ".part-", tickSource, tempPath, handle, invalidName, error)) {
-        return true;
-    }
-    errorMessage = invalidName ? "Der temporäre Ausgabepfad ist ungültig oder zu lang."
-                               : "Temporäre Ausgabedatei kann nicht angelegt werden: " +
-                                     WindowsErrorText(error);
-    return false;
+    return CreateTemporaryFile(targetPath, ".part-", SystemTicks, tempPath, handle, errorMessage);
 }
 
 bool WriteAllBytes(HANDLE handle, const void* data, std::uint32_t length,

@@ -7,29 +7,35 @@
 
 namespace holwerk {
 
+// A temporary file's whole life: created exclusively beside its target,
+// written, flushed and closed by its owner, then committed onto the target
+// or discarded. The download's files take the infix ".part-", the per-user
+// files ".tmp-".
+
 /// True when a file or folder of that name exists and can be queried.
 bool FileExists(const std::string& path);
 
-/// Source of the tick count in temporary names; the program passes GetTickCount.
+/// Names tried for one temporary file before its creation gives up.
+inline constexpr int MaxTemporaryNameAttempts = 20;
+
+/// Where the tick counts of temporary names come from: the program's is the
+/// system's tick count; a unit test may count instead.
 using TickSource = DWORD (*)();
 
-/// Creates path + infix + process ID + "-" + tick count + "-" + attempt
-/// exclusively, trying attempts 1 to 20 while the name is taken. tempPath
-/// receives the last name tried, handle the open file. On failure
-/// invalidName tells a name that cannot be converted from a refused
-/// creation, whose code is in error.
-bool CreateUniqueFile(const std::string& path, const char* infix, TickSource tickSource,
-                      std::string& tempPath, HANDLE& handle, bool& invalidName, DWORD& error);
+/// The system's tick count, GetTickCount.
+DWORD SystemTicks();
 
-/// Creates a new, exclusive file beside the target, named target + ".part-"
-/// + process ID + "-" + tick count + "-" + attempt; tries up to 20 names.
+/// Creates path + infix + process ID + "-" + tick count + "-" + attempt
+/// exclusively, with a fresh tick count for every attempt, trying the next
+/// attempt while the name is taken, up to MaxTemporaryNameAttempts.
 /// tempPath receives the last name tried, handle the open file.
+bool CreateTemporaryFile(const std::string& path, const char* infix, TickSource tickSource,
+                         std::string& tempPath, HANDLE& handle, std::string& errorMessage);
+
+/// CreateTemporaryFile of the download: target + ".part-" + ..., with the
+/// system's tick count.
 bool CreateTemporaryOutputFile(const std::string& targetPath, std::string& tempPath, HANDLE& handle,
                                std::string& errorMessage);
-
-/// CreateTemporaryOutputFile with the tick counts taken from tickSource.
-bool CreateTemporaryOutputFile(const std::string& targetPath, TickSource tickSource,
-                               std::string& tempPath, HANDLE& handle, std::string& errorMessage);
 
 /// Writes all `length` bytes, continuing after short writes.
 bool WriteAllBytes(HANDLE handle, const void* data, std::uint32_t length,

@@ -21,7 +21,7 @@ TEST(TemporaryOutputTest, TakenNameLeadsToTheNextAttemptWithAFreshTickCount) {
     WriteWholeFile(TemporaryName(target, ".part-", 0x100, 1), "fremd");
     std::string tempPath, message;
     HANDLE handle = INVALID_HANDLE_VALUE;
-    ASSERT_TRUE(CreateTemporaryOutputFile(target, CountingTicks, tempPath, handle, message));
+    ASSERT_TRUE(CreateTemporaryFile(target, ".part-", CountingTicks, tempPath, handle, message));
     CloseHandle(handle);
     EXPECT_EQ(tempPath, TemporaryName(target, ".part-", 0x101, 2));
     EXPECT_EQ(ReadWholeFile(TemporaryName(target, ".part-", 0x100, 1)), "fremd");

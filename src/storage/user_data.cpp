@@ -12,8 +12,6 @@ namespace {
 
 constexpr DWORD MaxSmallFileBytes = 65536;
 
-DWORD ProductTicks() { return GetTickCount(); }
-
 }  // namespace
 
 bool EnsureDirectory(const std::string& path) {
@@ -59,35 +57,22 @@ bool ReadTextFile(const std::string& path, std::string& content) {
     return ok;
 }
 
-bool WriteTextFileAtomic(const std::string& path, const std::string& content) {
-    return WriteTextFileAtomic(path, content, ProductTicks);
-}
-
 bool WriteTextFileAtomic(const std::string& path, const std::string& content,
                          TickSource tickSource) {
-    std::vector<WCHAR> target;
-    if (!Utf8ToUtf16Path(path, target)) return false;
+    // The per-user files report nothing: their callers pass over a failure.
+    std::string ignoredMessage;
     if (content.size() > UINT32_MAX) return false;
     std::string tempPath;
     HANDLE file = INVALID_HANDLE_VALUE;
-    bool invalidName = false;
-    DWORD error = ERROR_SUCCESS;
-    if (!CreateUniqueFile(path, ".tmp-", tickSource, tempPath, file, invalidName, error)) {
+    if (!CreateTemporaryFile(path, ".tmp-", tickSource, tempPath, file, ignoredMessage)) {
         return false;
     }
-    std::string ignoredMessage;
     bool ok = WriteAllBytes(file, content.data(), static_cast<std::uint32_t>(content.size()),
-                            ignoredMessage);
-    if (ok) ok = FlushFileBuffers(file) != FALSE;
+                            ignoredMessage) &&
+              FlushFileBuffers(file);
     CloseHandle(file);
-    // The name converted once already, inside the creation loop.
-    std::vector<WCHAR> temp;
-    Utf8ToUtf16Path(tempPath, temp);
-    if (ok) {
-        ok = MoveFileExW(temp.data(), target.data(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-    }
-    if (!ok) DeleteFileW(temp.data());
+    ok = ok && CommitOutputFile(tempPath, path, true, ignoredMessage);
+    if (!ok) DiscardTemporaryOutputFile(tempPath, ignoredMessage);
     return ok;
 }
 

@@ -17,12 +17,9 @@ bool GetUserDataFolder(std::string& folder);
 bool ReadTextFile(const std::string& path, std::string& content);
 
 /// Replaces the file with exactly `content` through a ".tmp-" file and a
-/// rename, so that a reader never sees a partly written file.
-bool WriteTextFileAtomic(const std::string& path, const std::string& content);
-
-/// WriteTextFileAtomic with the tick counts of the temporary name taken from
-/// tickSource.
+/// rename, so that a reader never sees a partly written file; the tick
+/// counts of the temporary name come from tickSource.
 bool WriteTextFileAtomic(const std::string& path, const std::string& content,
-                         TickSource tickSource);
+                         TickSource tickSource = SystemTicks);
 
 }  // namespace holwerk

@@ -15,11 +15,10 @@ std::string GetManifestUrl();
 /// front of any fragment.
 std::string BuildManifestRequestUrl(const std::string& base, const std::string& id);
 
-/// One GET of `address` without redirects, with 5-second time-outs. True
-/// when a 2xx answer brought a body of at most MaxManifestBytes that,
-/// without surrounding spaces, starts with "{" and ends with "}"; `body` is
-/// to be used only then.
-bool FetchManifest(const std::string& address, std::string& body);
+/// True for a body that is an object: "{" first and "}" last. Anything
+/// else is a server's error page or a stand-in; only spaces (and trailing
+/// NULs) are forgiven around it.
+bool LooksLikeManifest(const std::string& body);
 
 /// The text between the quotes of the first string after `"key"` and a
 /// colon; no escapes are read. "" when the key or a delimiter is missing.

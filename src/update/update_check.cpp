@@ -6,6 +6,7 @@
 #include "storage/user_data.h"
 #include "update/day_arithmetic.h"
 #include "update/manifest.h"
+#include "update/manifest_fetch.h"
 #include "update/version_number.h"
 
 namespace holwerk {

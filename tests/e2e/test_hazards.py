@@ -8,6 +8,7 @@ are Wine's, not the program's own POSIX layer."""
 import fcntl
 import os
 import random
+import re
 import resource
 import shutil
 import signal
@@ -184,10 +185,12 @@ class HazardTest(harness.ProgramTestCase):
             self.skipTest("needs a mount namespace (root)")
         silent = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.addCleanup(silent.close)
-        silent.bind(("127.83.0.1", 53))
+        # Any loopback address: another test run may hold port 53 of one.
+        address = "127.83.%d.%d" % (os.getpid() % 250 + 1, random.randrange(1, 250))
+        silent.bind((address, 53))
         silent.settimeout(0)
         resolver = os.path.join(self.work, "resolv.conf")
-        harness.put(resolver, "nameserver 127.83.0.1\noptions timeout:30 attempts:1\n")
+        harness.put(resolver, "nameserver %s\noptions timeout:30 attempts:1\n" % address)
         namespace = ["unshare", "--mount", "--", "sh", "-c",
                      'mount --bind "$0" /etc/resolv.conf && exec "$@"', resolver]
         os.remove(os.path.join(self.data, "update-state.txt"))  # the update check is due
@@ -208,6 +211,33 @@ class HazardTest(harness.ProgramTestCase):
                 # The connect time-out (3 s, or the update check's 5 s) and
                 # not the resolver's 30 s.
                 self.assertLess(time.monotonic() - started, 12)
+
+    @unittest.skipIf(UNDER_WINE, "system-call tracing is for the native build")
+    @unittest.skipIf(shutil.which("strace") is None, "needs strace")
+    def test_first_run_makes_every_new_folder_and_name_durable(self):
+        """A power cut right after a run that reported success loses nothing:
+        every folder made and every name renamed into place is followed by a
+        sync of the folder that holds it."""
+        shutil.rmtree(self.env["XDG_DATA_HOME"])  # a first run makes every folder
+        log = os.path.join(self.work, "calls")
+        # The update check is due, and its server refuses at once.
+        self.env.update(harness.proxy_env("http://127.0.0.1:%d" % harness.refused_port(),
+                                          ("127.0.0.1",)))
+        self.assertEqual(self.quiet(prefix=["strace", "-f", "-y", "-o", log, "-e",
+                                            "trace=mkdir,fsync,rename,renameat,renameat2"]),
+                         (0, b"", b""))
+        self.assertIsNotNone(self.read_data("update-state.txt"))
+        made, calls = [], re.findall(r"^\d+ +(\w+)\((.*)\) += 0$", harness.slurp(log, "r"),
+                                     re.MULTILINE)
+        for call, arguments in calls:
+            if call == "fsync":
+                folder = re.match(r"\d+<(.*)>$", arguments).group(1)
+                made = [path for path in made if os.path.dirname(path) != folder]
+            else:  # the new name: the first of a mkdir, the last of a rename
+                name = re.findall(r'"([^"]*)"', arguments)[0 if call == "mkdir" else -1]
+                made.append(os.path.join(self.cwd, name))
+        self.assertEqual(made, [])
+        self.assertGreaterEqual(len(calls), 12)
 
     @NATIVE_ONLY
     def test_dangling_link_at_the_target_is_an_existing_target(self):

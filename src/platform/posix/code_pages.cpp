@@ -9,6 +9,7 @@
 #include "platform/posix/utf16.h"
 #include "platform/posix/win32_api.h"
 
+namespace holwerk::posix {
 namespace {
 
 constexpr char32_t Replacement = 0xFFFD;
@@ -59,6 +60,41 @@ int Deliver(const std::basic_string<Unit>& converted, Output* target, int capaci
 
 }  // namespace
 
+bool EncodeUtf8(const WCHAR* text, std::size_t length, bool strict, std::string& encoded) {
+    encoded.clear();
+    for (std::size_t at = 0; at < length; ++at) {
+        char32_t codePoint = text[at];
+        if (codePoint >= 0xD800 && codePoint <= 0xDBFF && at + 1 < length &&
+            text[at + 1] >= 0xDC00 && text[at + 1] <= 0xDFFF) {
+            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (text[at + 1] - 0xDC00);
+            ++at;
+        } else if (codePoint >= 0xD800 && codePoint <= 0xDFFF) {
+            if (strict) return false;
+            codePoint = Replacement;
+        }
+        if (codePoint < 0x80) {
+            encoded.push_back(static_cast<char>(codePoint));
+        } else if (codePoint < 0x800) {
+            encoded.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+            encoded.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+        } else if (codePoint < 0x10000) {
+            encoded.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+            encoded.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+            encoded.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+        } else {
+            encoded.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+            encoded.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+            encoded.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+            encoded.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+        }
+    }
+    return true;
+}
+
+}  // namespace holwerk::posix
+
+using namespace holwerk::posix;
+
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceBytes, LPWSTR target,
                         int targetUnits) {
     if (codePage != CP_UTF8 || flags != MB_ERR_INVALID_CHARS || source == nullptr ||
@@ -101,35 +137,4 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceUn
     std::string converted;
     EncodeUtf8(source, std::char_traits<char16_t>::length(source) + 1, false, converted);
     return Deliver(converted, target, targetBytes);
-}
-
-bool EncodeUtf8(const WCHAR* text, std::size_t length, bool strict, std::string& encoded) {
-    encoded.clear();
-    for (std::size_t at = 0; at < length; ++at) {
-        char32_t codePoint = text[at];
-        if (codePoint >= 0xD800 && codePoint <= 0xDBFF && at + 1 < length &&
-            text[at + 1] >= 0xDC00 && text[at + 1] <= 0xDFFF) {
-            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (text[at + 1] - 0xDC00);
-            ++at;
-        } else if (codePoint >= 0xD800 && codePoint <= 0xDFFF) {
-            if (strict) return false;
-            codePoint = Replacement;
-        }
-        if (codePoint < 0x80) {
-            encoded.push_back(static_cast<char>(codePoint));
-        } else if (codePoint < 0x800) {
-            encoded.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-            encoded.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-        } else if (codePoint < 0x10000) {
-            encoded.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-            encoded.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-            encoded.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-        } else {
-            encoded.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-            encoded.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-            encoded.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-            encoded.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-        }
-    }
-    return true;
 }

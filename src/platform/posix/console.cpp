@@ -1,13 +1,13 @@
 // Console and command-line functions over the process's arguments and its
 // standard descriptors. Where they differ from Windows:
 // - The command line is the argument vector the entry point handed over with
-//   PosixSetProcessArguments; there is no single text to split. GetCommandLineW
+//   SetProcessArguments; there is no single text to split. GetCommandLineW
 //   gives an empty text, and CommandLineToArgvW ignores the text it is given
 //   and returns those arguments, split by the shell that started the process.
 //   Each one is converted strictly: an argument that is not valid UTF-8 comes
 //   back empty, so the program refuses it instead of acting on a name the
 //   user never typed.
-//   Without PosixSetProcessArguments the command line cannot be read (null,
+//   Without SetProcessArguments the command line cannot be read (null,
 //   count 0).
 // - SetConsoleOutputCP succeeds and does nothing: the terminal takes the
 //   program's UTF-8 bytes as they are.
@@ -42,6 +42,7 @@
 #include "platform/posix/process_arguments.h"
 #include "platform/posix/win32_api.h"
 
+namespace holwerk::posix {
 namespace {
 
 std::vector<std::string> processArguments;
@@ -133,7 +134,7 @@ DWORD EventOfSignal(int signal) {
 
 }  // namespace
 
-void PosixSetProcessArguments(int argc, char** argv) {
+void SetProcessArguments(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
     ParkIfClosed(0);
@@ -144,6 +145,10 @@ void PosixSetProcessArguments(int argc, char** argv) {
         processArguments.emplace_back(argv[i]);
     }
 }
+
+}  // namespace holwerk::posix
+
+using namespace holwerk::posix;
 
 BOOL SetConsoleOutputCP(UINT) { return TRUE; }
 

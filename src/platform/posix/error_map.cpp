@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+namespace holwerk::posix {
 namespace {
 
 struct ErrnoMapping {
@@ -137,3 +138,5 @@ BOOL FailWithErrno(int error) {
     SetLastError(Win32ErrorFromErrno(error));
     return FALSE;
 }
+
+}  // namespace holwerk::posix

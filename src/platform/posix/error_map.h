@@ -2,6 +2,8 @@
 
 #include "platform/posix/win32_api.h"
 
+namespace holwerk::posix {
+
 // Every errno value and libcurl result that the POSIX layer reports is turned
 // into the Windows or WinINet code here, in one place, so that a message such
 // as "Windows-Fehler 12002" reads the same on every build.
@@ -22,3 +24,5 @@ DWORD WinInetErrorFromCertificate(long verifyResult);
 /// Sets the thread's last error from errno and returns FALSE, for one-line
 /// failure paths in the file functions.
 BOOL FailWithErrno(int error);
+
+}  // namespace holwerk::posix

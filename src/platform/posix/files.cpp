@@ -31,8 +31,14 @@
 //   (renameat2 with RENAME_NOREPLACE, or link and unlink where the file system
 //   lacks that). MOVEFILE_WRITE_THROUGH also syncs the target's folder; a
 //   folder that cannot be opened for reading or a file system that cannot
-//   sync folders is passed over; a sync that fails fails the call, although
-//   the file has been renamed by then.
+//   sync folders is passed over. A sync that fails fails the call, although
+//   the file has been renamed by then: a power cut could still undo the
+//   rename, so the caller must not take it for done (the download reports
+//   its commit as failed, and its clean-up finds the temporary name gone).
+// - CreateDirectoryW syncs the folder that holds the new folder, as NTFS
+//   journals a creation, so that a folder made on a first run outlives a
+//   power cut with what is written into it later. A sync that fails fails
+//   the call, although the folder exists by then.
 // - Opening a FIFO for reading does not wait for a writer.
 // - GetFileAttributesW tells only whether an entry exists: every entry is
 //   FILE_ATTRIBUTE_NORMAL, folders and read-only files included. Like
@@ -47,14 +53,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <map>
-#include <mutex>
 #include <string>
 
+#include "platform/posix/created_files.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/handles.h"
+#include "platform/posix/support.h"
 #include "platform/posix/utf16.h"
 
+namespace holwerk::posix {
 namespace {
 
 // The descriptor behind an open handle; -1, with ERROR_INVALID_HANDLE as the
@@ -85,21 +92,6 @@ bool NarrowPath(LPCWSTR path, std::string& narrow) {
     return true;
 }
 
-// The folder that holds `path`, as the kernel resolves it.
-std::string ParentFolder(const std::string& path) {
-    std::size_t end = path.size();
-    while (end > 1 && path[end - 1] == '/') --end;
-    const std::size_t slash = path.rfind('/', end - 1);
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-bool IsFolder(const std::string& path) {
-    struct stat status;
-    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 // POSIX says ENOENT both for a missing entry and for a missing folder on the
 // way to it; Windows tells the two apart, and so does the program's message.
 DWORD ErrorForMissing(const std::string& path) {
@@ -126,16 +118,6 @@ HANDLE FailToOpen(int error, const std::string& path) {
     return INVALID_HANDLE_VALUE;
 }
 
-// Makes a finished rename durable: the new name lives in the folder's entries.
-BOOL SyncParentFolder(const std::string& path) {
-    const int folder = open(ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) return TRUE;  // not readable: nothing this layer can sync
-    BOOL result = TRUE;
-    if (fsync(folder) != 0 && errno != EINVAL) result = FailWithErrno(errno);
-    close(folder);
-    return result;
-}
-
 // Renames without ever replacing `to`; EEXIST when it exists, EINVAL or
 // ENOSYS when the file system offers no such rename.
 int RenameNoReplace(int fromFolder, const char* from, const std::string& to) {
@@ -147,50 +129,6 @@ int RenameNoReplace(int fromFolder, const char* from, const std::string& to) {
 #endif
 }
 
-// A file this process created exclusively: the folder it was created in,
-// held open, its name there, and what it was.
-struct CreatedFile {
-    int folder = -1;
-    std::string name;
-    dev_t device = 0;
-    ino_t inode = 0;
-};
-
-// By the path each was created under. Never destroyed: an interruption may
-// remove a file while the process runs its exit handlers.
-struct CreatedFiles {
-    std::mutex mutex;
-    std::map<std::string, CreatedFile> byPath;
-};
-
-CreatedFiles& Created() {
-    static CreatedFiles& files = *new CreatedFiles;
-    return files;
-}
-
-void Remember(const std::string& path, int folder, const struct stat& status) {
-    const std::size_t slash = path.rfind('/');
-    CreatedFile file{folder, slash == std::string::npos ? path : path.substr(slash + 1),
-                     status.st_dev, status.st_ino};
-    std::lock_guard<std::mutex> lock(Created().mutex);
-    CreatedFile& entry = Created().byPath[path];
-    if (entry.folder >= 0) close(entry.folder);
-    entry = std::move(file);
-}
-
-void Forget(std::map<std::string, CreatedFile>::iterator found) {
-    close(found->second.folder);
-    Created().byPath.erase(found);
-}
-
-// 0 when the created file's name still names it; else the error to report:
-// ENOENT for a file that is gone, EEXIST for another file in its place.
-int ConfirmCreated(const CreatedFile& file) {
-    struct stat status;
-    if (fstatat(file.folder, file.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return ENOENT;
-    return status.st_dev == file.device && status.st_ino == file.inode ? 0 : EEXIST;
-}
-
 // Only a file or a symbolic link is replaced by a rename: a FIFO or device
 // would be replaced by a regular file (/dev/null, for a process that may),
 // and Windows refuses to replace a folder.
@@ -200,6 +138,9 @@ bool IsReplaceable(const std::string& path) {
 }
 
 }  // namespace
+}  // namespace holwerk::posix
+
+using namespace holwerk::posix;
 
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/,
                    LPSECURITY_ATTRIBUTES /*security*/, DWORD disposition, DWORD /*attributes*/,
@@ -218,10 +159,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/,
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    int descriptor;
-    do {
-        descriptor = open(name.c_str(), flags, 0666);
-    } while (descriptor < 0 && errno == EINTR);
+    const int descriptor = RetryAfterSignal([&] { return open(name.c_str(), flags, 0666); });
     if (descriptor < 0) {
         // A taken name, file or folder, is ERROR_FILE_EXISTS here, as
         // Windows reports it for CREATE_NEW.
@@ -240,14 +178,12 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/,
         return INVALID_HANDLE_VALUE;
     }
     if (disposition == CREATE_NEW) {
-        const int folder = open(ParentFolder(name).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (folder < 0) {
-            const int error = errno;
+        const int error = RememberCreatedFile(name, status);
+        if (error != 0) {
             close(descriptor);
             unlink(name.c_str());
             return FailToOpen(error, name);
         }
-        Remember(name, folder, status);
     }
     fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
     return HandleFromDescriptor(descriptor);
@@ -257,10 +193,7 @@ BOOL WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLA
     if (written != nullptr) *written = 0;
     const int descriptor = OpenDescriptor(file);
     if (descriptor < 0) return FALSE;
-    ssize_t result;
-    do {
-        result = write(descriptor, data, bytes);
-    } while (result < 0 && errno == EINTR);
+    const ssize_t result = RetryAfterSignal([&] { return write(descriptor, data, bytes); });
     if (result < 0) return FailForDescriptor(errno, descriptor);
     if (written != nullptr) *written = static_cast<DWORD>(result);
     return TRUE;
@@ -274,9 +207,8 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPE
     // of the file comes first.
     DWORD total = 0;
     while (total < bytes) {
-        const ssize_t result =
-            ::read(descriptor, static_cast<char*>(buffer) + total, bytes - total);
-        if (result < 0 && errno == EINTR) continue;
+        const ssize_t result = RetryAfterSignal(
+            [&] { return ::read(descriptor, static_cast<char*>(buffer) + total, bytes - total); });
         if (result < 0) return FailForDescriptor(errno, descriptor);
         if (result == 0) break;
         total += static_cast<DWORD>(result);
@@ -308,11 +240,7 @@ DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
 BOOL FlushFileBuffers(HANDLE file) {
     const int descriptor = OpenDescriptor(file);
     if (descriptor < 0) return FALSE;
-    int result;
-    do {
-        result = fsync(descriptor);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) return FailWithErrno(errno);
+    if (RetryAfterSignal([&] { return fsync(descriptor); }) != 0) return FailWithErrno(errno);
     return TRUE;
 }
 
@@ -328,18 +256,13 @@ BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     std::string source;
     std::string target;
     if (!NarrowPath(from, source) || !NarrowPath(to, target)) return FALSE;
-    std::unique_lock<std::mutex> lock(Created().mutex);
-    const auto created = Created().byPath.find(source);
-    int fromFolder = AT_FDCWD;
-    const char* fromName = source.c_str();
-    if (created != Created().byPath.end()) {
-        if (ConfirmCreated(created->second) != 0) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return FALSE;
-        }
-        fromFolder = created->second.folder;
-        fromName = created->second.name.c_str();
+    CreatedFileAddress created(source);
+    if (created.Confirm() != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
     }
+    const int fromFolder = created.Folder();
+    const char* fromName = created.Name();
     int result;
     if (flags & MOVEFILE_REPLACE_EXISTING) {
         if (!IsReplaceable(target)) {
@@ -378,26 +301,22 @@ BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
         }
         return FailWithErrno(error);
     }
-    if (created != Created().byPath.end()) Forget(created);
-    lock.unlock();
-    if (flags & MOVEFILE_WRITE_THROUGH) return SyncParentFolder(target);
-    return TRUE;
+    created.Forget();
+    const int error = flags & MOVEFILE_WRITE_THROUGH ? SyncFolder(ParentFolder(target)) : 0;
+    return error == 0 ? TRUE : FailWithErrno(error);
 }
 
 BOOL DeleteFileW(LPCWSTR path) {
     std::string name;
     if (!NarrowPath(path, name)) return FALSE;
-    std::lock_guard<std::mutex> lock(Created().mutex);
-    const auto created = Created().byPath.find(name);
-    if (created == Created().byPath.end()) {
+    CreatedFileAddress created(name);
+    if (!created.Created()) {
         if (unlink(name.c_str()) != 0) return FailForPath(errno, name);
         return TRUE;
     }
-    int error = ConfirmCreated(created->second);
-    if (error == 0 && unlinkat(created->second.folder, created->second.name.c_str(), 0) != 0) {
-        error = errno;
-    }
-    Forget(created);
+    int error = created.Confirm();
+    if (error == 0 && unlinkat(created.Folder(), created.Name(), 0) != 0) error = errno;
+    created.Forget();
     if (error == EEXIST) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -414,15 +333,13 @@ BOOL DeleteFileW(LPCWSTR path) {
 BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES /*security*/) {
     std::string name;
     if (!NarrowPath(path, name)) return FALSE;
-    if (mkdir(name.c_str(), 0777) != 0) {
-        // Only the last level is made: a missing one above it is a missing path.
-        if (errno == ENOENT) {
-            SetLastError(ERROR_PATH_NOT_FOUND);
-            return FALSE;
-        }
-        return FailWithErrno(errno);
+    const int error = MakeFolder(name, 0777);
+    // Only the last level is made: a missing one above it is a missing path.
+    if (error == ENOENT) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
     }
-    return TRUE;
+    return error == 0 ? TRUE : FailWithErrno(error);
 }
 
 DWORD GetFileAttributesW(LPCWSTR path) {

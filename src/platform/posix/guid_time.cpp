@@ -11,15 +11,17 @@
 #include <cerrno>
 #include <ctime>
 
+#include "platform/posix/support.h"
 #include "platform/posix/win32_api.h"
 
+namespace holwerk::posix {
 namespace {
 
 bool FillRandom(unsigned char* bytes, std::size_t count) {
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t got = getrandom(bytes + done, count - done, 0);
-        if (got < 0 && errno == EINTR) continue;
+        const ssize_t got =
+            RetryAfterSignal([&] { return getrandom(bytes + done, count - done, 0); });
         if (got <= 0) return false;
         done += static_cast<std::size_t>(got);
     }
@@ -27,6 +29,9 @@ bool FillRandom(unsigned char* bytes, std::size_t count) {
 }
 
 }  // namespace
+}  // namespace holwerk::posix
+
+using namespace holwerk::posix;
 
 HRESULT CoCreateGuid(GUID* guid) {
     if (guid == nullptr) return E_FAIL;
@@ -46,11 +51,10 @@ int StringFromGUID2(const GUID& guid, LPWSTR text, int capacity) {
     // "{" + 32 digits + 4 dashes + "}" + terminator.
     constexpr int Length = 39;
     if (text == nullptr || capacity < Length) return 0;
-    static const char Digits[] = "0123456789ABCDEF";
     int at = 0;
     const auto put = [&](std::uint64_t value, int digits) {
         for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
-            text[at++] = static_cast<WCHAR>(Digits[(value >> shift) & 0xF]);
+            text[at++] = static_cast<WCHAR>(HexDigits[(value >> shift) & 0xF]);
         }
     };
     text[at++] = u'{';

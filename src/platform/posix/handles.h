@@ -2,6 +2,8 @@
 
 #include "platform/posix/win32_api.h"
 
+namespace holwerk::posix {
+
 // A file or console HANDLE of the POSIX layer is its descriptor plus one, so
 // that descriptor 0 is not the null handle and -1 stays INVALID_HANDLE_VALUE.
 
@@ -14,3 +16,5 @@ inline int DescriptorFromHandle(HANDLE handle) {
     const auto value = reinterpret_cast<std::intptr_t>(handle);
     return value <= 0 ? -1 : static_cast<int>(value - 1);
 }
+
+}  // namespace holwerk::posix

@@ -61,18 +61,21 @@
 #include <string>
 
 #include "platform/posix/error_map.h"
+#include "platform/posix/support.h"
 
 struct HKEY__ {
     std::string folder;  // the key's folder in the store
 };
 
+namespace holwerk::posix {
 namespace {
 
 constexpr char StoreName[] = "win32-registry/HKEY_CURRENT_USER";
 // Windows limits value data to what fits in memory; a value file this large
 // is damaged rather than real.
 constexpr off_t MaxValueFileBytes = 64 * 1024 * 1024;
-// Names tried for one temporary value file before the set gives up.
+// Names tried for one temporary value file before the set gives up, as many
+// as the program tries for its own temporary names.
 constexpr int MaxTemporaryAttempts = 20;
 
 // The folder of the store itself, or "" when the user has no home.
@@ -98,15 +101,14 @@ bool NameInStore(LPCWSTR name, bool keyPath, std::string& text) {
         if (keyPath && unit == u'\\') {
             if (text.empty() || text.back() == '/') return false;
             text += '/';
-        } else if (unit >= u'A' && unit <= u'Z') {
-            text += static_cast<char>(unit - u'A' + 'a');
-        } else if ((unit >= u'a' && unit <= u'z') || (unit >= u'0' && unit <= u'9') ||
-                   (unit < 0x80 &&
-                    punctuation.find(static_cast<char>(unit)) != std::string::npos)) {
-            text += static_cast<char>(unit);
-        } else {
+            continue;
+        }
+        const char c = unit < 0x80 ? LowerAscii(static_cast<char>(unit)) : '\0';
+        if ((c < 'a' || c > 'z') && (c < '0' || c > '9') &&
+            (c == '\0' || punctuation.find(c) == std::string::npos)) {
             return false;
         }
+        text += c;
     }
     return !text.empty() && text.back() != '/';
 }
@@ -126,58 +128,26 @@ std::string ValueFile(const std::string& keyFolder, const std::string& name) {
 
 bool IsKey(HKEY key) { return key != nullptr && key != HKEY_CURRENT_USER; }
 
-bool IsFolder(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 // Moves an entry that is in the store's way aside, to a new unique name of
 // the same kind beside it (a rename onto an empty folder or a file replaces
-// it), so that nothing is lost and its name is free.
-bool Displace(const std::string& path, int& error) {
+// it), so that nothing is lost and its name is free. 0, or the errno.
+int Displace(const std::string& path) {
     struct stat info;
-    if (lstat(path.c_str(), &info) != 0) {
-        error = errno == ENOENT ? 0 : errno;
-        return error == 0;
-    }
+    if (lstat(path.c_str(), &info) != 0) return errno == ENOENT ? 0 : errno;
     const bool folder = S_ISDIR(info.st_mode);
     std::string aside = path + ".displaced-XXXXXX";
     int placeholder = -1;
     if (folder ? mkdtemp(aside.data()) == nullptr
                : (placeholder = mkostemp(aside.data(), O_CLOEXEC)) < 0) {
-        error = errno;
-        return false;
+        return errno;
     }
     if (placeholder >= 0) close(placeholder);
     if (rename(path.c_str(), aside.c_str()) != 0) {
-        error = errno;
+        const int error = errno;
         folder ? rmdir(aside.c_str()) : unlink(aside.c_str());
-        return false;
+        return error;
     }
-    return true;
-}
-
-// Creates every missing folder of `path` below "/"; from `ownFrom` on, the
-// levels are the store's own, and an entry that is no folder there is moved
-// aside first.
-bool MakeFolders(const std::string& path, std::size_t ownFrom, int& error) {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string prefix = path.substr(0, slash);
-        bool made = mkdir(prefix.c_str(), 0700) == 0 || errno == EEXIST;
-        if (made && prefix.size() >= ownFrom && !IsFolder(prefix)) {
-            made = Displace(prefix, error) && mkdir(prefix.c_str(), 0700) == 0;
-        }
-        if (!made) {
-            if (error == 0) error = errno;
-            return false;
-        }
-        if (slash == std::string::npos) break;
-    }
-    if (!IsFolder(path)) {
-        error = ENOTDIR;
-        return false;
-    }
-    return true;
+    return 0;
 }
 
 // A value file's text: its type in decimal, a line feed, then the data.
@@ -195,10 +165,8 @@ bool ParseValue(const std::string& text, DWORD& type, std::string& data) {
 // call wait (the open does not block) and, like a file that is not in the
 // store's format, reads as a missing value.
 LSTATUS ReadValue(const std::string& path, DWORD& type, std::string& data) {
-    int descriptor;
-    do {
-        descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    } while (descriptor < 0 && errno == EINTR);
+    const int descriptor = RetryAfterSignal(
+        [&] { return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); });
     if (descriptor < 0) return Win32StatusFromErrno(errno);
     std::string text;
     struct stat info;
@@ -207,8 +175,8 @@ LSTATUS ReadValue(const std::string& path, DWORD& type, std::string& data) {
     LSTATUS status = ERROR_SUCCESS;
     char buffer[8192];
     while (usable) {
-        const ssize_t got = read(descriptor, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
+        const ssize_t got =
+            RetryAfterSignal([&] { return read(descriptor, buffer, sizeof buffer); });
         if (got < 0) {
             status = Win32StatusFromErrno(errno);
             break;
@@ -225,8 +193,8 @@ LSTATUS ReadValue(const std::string& path, DWORD& type, std::string& data) {
 bool WriteAll(int descriptor, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t wrote = write(descriptor, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
+        const ssize_t wrote = RetryAfterSignal(
+            [&] { return write(descriptor, text.data() + done, text.size() - done); });
         if (wrote == 0) errno = EIO;
         if (wrote <= 0) return false;
         done += static_cast<std::size_t>(wrote);
@@ -234,26 +202,21 @@ bool WriteAll(int descriptor, const std::string& text) {
     return true;
 }
 
-std::string UpperHex(unsigned value) {
-    std::string text;
-    do {
-        text.insert(text.begin(), "0123456789ABCDEF"[value & 0xF]);
-        value >>= 4;
-    } while (value != 0);
-    return text;
-}
-
 // Creates a new temporary file beside `target`, under a name no other
 // process uses now: a taken name (a file left by an earlier process with the
-// same ID, say) is passed over with a fresh tick count and the next attempt.
+// same ID, say) is passed over with a fresh tick count and the next attempt,
+// as the program does with its own temporary names.
 int CreateTemporary(const std::string& target, std::string& temporary, int& error) {
-    const std::string prefix = target + ".tmp-" + UpperHex(static_cast<unsigned>(getpid())) + "-";
+    const std::string prefix =
+        target + ".tmp-" + UpperHex(static_cast<std::uint32_t>(getpid())) + "-";
     for (int attempt = 1;; ++attempt) {
         temporary = prefix + UpperHex(GetTickCount()) + "-" + std::to_string(attempt);
-        const int descriptor =
-            open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+        const int descriptor = RetryAfterSignal([&] {
+            return open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                        0600);
+        });
         if (descriptor >= 0) return descriptor;
-        if ((errno != EEXIST && errno != EINTR) || attempt == MaxTemporaryAttempts) {
+        if (errno != EEXIST || attempt == MaxTemporaryAttempts) {
             error = errno;
             return -1;
         }
@@ -261,32 +224,36 @@ int CreateTemporary(const std::string& target, std::string& temporary, int& erro
 }
 
 // Replaces the file `target` in `folder` whole: temporary file, fsync,
-// rename, fsync of the folder.
+// rename, fsync of the folder. The program takes a value for stored once the
+// set succeeds (the installation ID is written to its file only then), so a
+// folder sync that fails fails the set, although the value is renamed into
+// place by then.
 LSTATUS ReplaceFile(const std::string& folder, const std::string& target, const std::string& text) {
     std::string temporary;
     int error = 0;
     const int descriptor = CreateTemporary(target, temporary, error);
     if (descriptor < 0) return Win32StatusFromErrno(error);
     if (!WriteAll(descriptor, text)) error = errno;
-    if (error == 0 && fsync(descriptor) != 0) error = errno;
+    if (error == 0 && RetryAfterSignal([&] { return fsync(descriptor); }) != 0) error = errno;
     if (close(descriptor) != 0 && error == 0 && errno != EINTR) error = errno;
     // A rename replaces anything but a folder.
-    if (error == 0 && IsFolder(target)) Displace(target, error);
+    struct stat info;
+    if (error == 0 && lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        error = Displace(target);
+    }
     if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
     if (error != 0) {
         unlink(temporary.c_str());
         return Win32StatusFromErrno(error);
     }
-    const int folderDescriptor =
-        open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-    if (folderDescriptor >= 0) {
-        fsync(folderDescriptor);
-        close(folderDescriptor);
-    }
-    return ERROR_SUCCESS;
+    error = SyncFolder(folder);
+    return error == 0 ? LSTATUS{ERROR_SUCCESS} : Win32StatusFromErrno(error);
 }
 
 }  // namespace
+}  // namespace holwerk::posix
+
+using namespace holwerk::posix;
 
 LSTATUS RegOpenKeyExW(HKEY parent, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
@@ -309,12 +276,15 @@ LSTATUS RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSA
     if (status != ERROR_SUCCESS) return status;
     if (store.empty()) return ERROR_PATH_NOT_FOUND;
     const std::string folder = store + "/" + path;
-    int error = 0;
     // On Windows HKEY_CURRENT_USER always exists; here its folder is made
-    // on first use, together with any missing parent keys.
-    if (!IsFolder(folder) && !MakeFolders(folder, store.size() + 1, error)) {
-        return Win32StatusFromErrno(error);
-    }
+    // on first use, together with any missing parent keys. Below the store's
+    // own folder every level is the store's, and anything but a folder where
+    // a key belongs is moved aside.
+    const int error =
+        IsFolder(folder) ? 0 : MakeFolders(folder, 0700, [&](const std::string& level) {
+            return level.size() > store.size() ? Displace(level) : ENOTDIR;
+        });
+    if (error != 0) return Win32StatusFromErrno(error);
     *result = new HKEY__{folder};
     return ERROR_SUCCESS;
 }

@@ -6,19 +6,19 @@
 //   included), a missing or relative HOME, or text that is not valid UTF-8
 //   fails with E_FAIL.
 // - On Windows that folder always exists. Here it is created (mode 0700 for
-//   every missing level, as the XDG rules ask) when it is missing; an entry
-//   that is not a folder fails.
+//   every missing level, as the XDG rules ask, each made durable by a sync
+//   of the folder that holds it) when it is missing; an entry that is not a
+//   folder, or a failed sync, fails.
 // - The result has no trailing slash; one that does not fit into MAX_PATH
 //   units fails with E_FAIL.
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <string>
 
+#include "platform/posix/support.h"
 #include "platform/posix/win32_api.h"
 
+namespace holwerk::posix {
 namespace {
 
 std::string DataHome() {
@@ -29,25 +29,17 @@ std::string DataHome() {
     return std::string(home) + "/.local/share";
 }
 
-// Creates every missing level of an absolute path; true when it ends as a folder.
-bool MakeFolders(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string level = path.substr(0, slash);
-        if (mkdir(level.c_str(), 0700) != 0 && errno != EEXIST) return false;
-        if (slash == std::string::npos) break;
-    }
-    struct stat status;
-    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 }  // namespace
+}  // namespace holwerk::posix
+
+using namespace holwerk::posix;
 
 HRESULT SHGetFolderPathW(HWND /*owner*/, int folder, HANDLE /*token*/, DWORD /*flags*/,
                          LPWSTR path) {
     if (folder != CSIDL_LOCAL_APPDATA || path == nullptr) return E_FAIL;
     std::string base = DataHome();
     while (base.size() > 1 && base.back() == '/') base.pop_back();
-    if (base.empty() || !MakeFolders(base)) return E_FAIL;
+    if (base.empty() || MakeFolders(base, 0700) != 0) return E_FAIL;
     const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, base.data(),
                                           static_cast<int>(base.size()), path, MAX_PATH - 1);
     if (units == 0) return E_FAIL;

@@ -24,17 +24,16 @@
 
 #include "platform/posix/url_parts.h"
 
-#include "platform/posix/percent_escape.h"
+#include "platform/posix/support.h"
 
+namespace holwerk::posix {
 namespace {
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string LowerAscii(std::string_view text) {
+std::string Lowered(std::string_view text) {
     std::string lower(text);
     for (char& c : lower) c = LowerAscii(c);
     return lower;
@@ -130,14 +129,14 @@ std::string ResolveReference(const UrlParts& base, const UrlParts& reference) {
     std::string scheme, authority, path, query;
     bool hasAuthority = false, hasQuery = false;
     if (!reference.scheme.empty()) {
-        scheme = LowerAscii(reference.scheme);
+        scheme = Lowered(reference.scheme);
         hasAuthority = reference.hasAuthority;
         authority = reference.authority;
         path = RemoveDotSegments(reference.path);
         hasQuery = reference.hasQuery;
         query = reference.query;
     } else {
-        scheme = LowerAscii(base.scheme);
+        scheme = Lowered(base.scheme);
         if (reference.hasAuthority) {
             hasAuthority = true;
             authority = reference.authority;
@@ -189,7 +188,7 @@ std::string EscapeUnsafeBytes(const std::string& url) {
 
 // The port a URL without one stands for; 0 (none) for other schemes.
 INTERNET_PORT DefaultPort(std::string_view scheme) {
-    const std::string lower = LowerAscii(scheme);
+    const std::string lower = Lowered(scheme);
     if (lower == "http") return 80;
     if (lower == "https") return 443;
     return 0;
@@ -214,8 +213,6 @@ void Store(const ComponentTarget& target) {
 }
 
 }  // namespace
-
-namespace holwerk {
 
 bool CrackUrl(std::string_view text, CrackedUrl& parts, DWORD& error) {
     const std::size_t schemeLength = SchemeLength(text);
@@ -270,7 +267,9 @@ bool CrackUrl(std::string_view text, CrackedUrl& parts, DWORD& error) {
     return true;
 }
 
-}  // namespace holwerk
+}  // namespace holwerk::posix
+
+using namespace holwerk::posix;
 
 BOOL InternetCrackUrlA(LPCSTR url, DWORD urlLength, DWORD flags, URL_COMPONENTSA* components) {
     if (url == nullptr || components == nullptr ||
@@ -278,10 +277,10 @@ BOOL InternetCrackUrlA(LPCSTR url, DWORD urlLength, DWORD flags, URL_COMPONENTSA
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    holwerk::CrackedUrl parts;
+    CrackedUrl parts;
     DWORD error = ERROR_SUCCESS;
-    if (!holwerk::CrackUrl(std::string_view(url, urlLength == 0 ? std::strlen(url) : urlLength),
-                           parts, error)) {
+    if (!CrackUrl(std::string_view(url, urlLength == 0 ? std::strlen(url) : urlLength), parts,
+                  error)) {
         SetLastError(error);
         return FALSE;
     }

@@ -7,7 +7,7 @@
 
 #include "platform/posix/win32_api.h"
 
-namespace holwerk {
+namespace holwerk::posix {
 
 /// A URL's components as InternetCrackUrlA reports them, as views into the
 /// URL; the extra part begins at the first "?" or "#".
@@ -25,4 +25,4 @@ struct CrackedUrl {
 /// ERROR_INTERNET_INVALID_URL.
 bool CrackUrl(std::string_view url, CrackedUrl& parts, DWORD& error);
 
-}  // namespace holwerk
+}  // namespace holwerk::posix

@@ -40,7 +40,9 @@
 // - A body that ends before its Content-Length or its last chunk fails the
 //   read with 12030 instead of ending cleanly; so does an HTTPS body that
 //   only the end of the connection delimits when the server did not end TLS
-//   with close_notify first.
+//   with close_notify first. That is asked of OpenSSL's session, which
+//   libcurl hands out, so libcurl must do its TLS with OpenSSL 3: configuring
+//   the native build fails with another TLS library.
 // - The response head, interim responses included, and the trailers after
 //   the last chunk may each be 64 KiB; past that the send or the read fails
 //   with 12152.
@@ -61,14 +63,11 @@
 #include <string_view>
 
 #include "platform/posix/error_map.h"
-#include "platform/posix/percent_escape.h"
+#include "platform/posix/support.h"
 #include "platform/posix/url_parts.h"
 #include "platform/posix/wininet_handles.h"
 
-using holwerk::HandleKind;
-using holwerk::InternetObject;
-using holwerk::ObjectRef;
-
+namespace holwerk::posix {
 namespace {
 
 template <typename T>
@@ -99,7 +98,7 @@ std::string EscapeTarget(std::string_view target) {
 // The handle's object, when it is one of `kind`; null with the error to fail
 // with otherwise.
 ObjectRef FindObject(HINTERNET handle, HandleKind kind, DWORD& error) {
-    ObjectRef object = holwerk::FindHandle(handle);
+    ObjectRef object = FindHandle(handle);
     if (object == nullptr) {
         error = ERROR_INVALID_HANDLE;
     } else if (object->kind != kind) {
@@ -112,7 +111,7 @@ ObjectRef FindObject(HINTERNET handle, HandleKind kind, DWORD& error) {
 // A handle below `parent`; fails with ERROR_INVALID_HANDLE when another
 // thread closed the parent since it was looked up.
 HINTERNET RegisterChild(const ObjectRef& child, const ObjectRef& parent) {
-    HINTERNET handle = holwerk::RegisterHandle(child, parent);
+    HINTERNET handle = RegisterHandle(child, parent);
     if (handle == nullptr) SetLastError(ERROR_INVALID_HANDLE);
     return handle;
 }
@@ -121,7 +120,7 @@ bool SendRequest(InternetObject& request, DWORD& error) {
     const InternetObject* root = &request;
     while (root->parent != nullptr) root = root->parent.get();
 
-    holwerk::TransferRequest transfer;
+    TransferRequest transfer;
     transfer.url = (request.secure ? "https://" : "http://") + request.host;
     if (request.port != 0) transfer.url += ':' + std::to_string(request.port);
     transfer.url += request.target;
@@ -130,15 +129,15 @@ bool SendRequest(InternetObject& request, DWORD& error) {
     for (const auto& [name, value] : request.headers)
         transfer.headers.push_back(name + ": " + value);
     // libcurl's own default; WinINet sends none unless asked to.
-    if (!holwerk::HasRequestHeader(request.headers, "Accept")) {
+    if (!HasRequestHeader(request.headers, "Accept")) {
         transfer.headers.emplace_back("Accept:");
     }
     transfer.connectTimeoutMs = root->connectTimeoutMs;
     transfer.sendTimeoutMs = root->sendTimeoutMs;
     transfer.receiveTimeoutMs = root->receiveTimeoutMs;
 
-    const auto started = std::make_shared<holwerk::HttpTransfer>();
-    if (!holwerk::AttachTransfer(request, started)) {
+    const auto started = std::make_shared<HttpTransfer>();
+    if (!AttachTransfer(request, started)) {
         error = ERROR_INTERNET_OPERATION_CANCELLED;
         return false;
     }
@@ -170,6 +169,9 @@ bool CopyQueryResult(const std::string& text, bool number, LPVOID buffer, LPDWOR
 }
 
 }  // namespace
+}  // namespace holwerk::posix
+
+using namespace holwerk::posix;
 
 HINTERNET InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR, DWORD) {
     if (accessType != INTERNET_OPEN_TYPE_PRECONFIG || proxy != nullptr) {
@@ -180,7 +182,7 @@ HINTERNET InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR, DW
     const auto root = std::make_shared<InternetObject>();
     root->kind = HandleKind::Root;
     root->agent = agent != nullptr ? agent : "";
-    return holwerk::RegisterHandle(root, nullptr);
+    return RegisterHandle(root, nullptr);
 }
 
 BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD bufferBytes) {
@@ -273,7 +275,7 @@ BOOL HttpAddRequestHeadersA(HINTERNET request, LPCSTR headers, DWORD headersLeng
     }
     const std::size_t length =
         headersLength == static_cast<DWORD>(-1) ? std::strlen(headers) : headersLength;
-    if (!holwerk::AddRequestHeaders(object->headers, std::string_view(headers, length), error)) {
+    if (!AddRequestHeaders(object->headers, std::string_view(headers, length), error)) {
         return Fail(error, FALSE);
     }
     return TRUE;
@@ -296,12 +298,10 @@ HINTERNET InternetOpenUrlA(HINTERNET root, LPCSTR url, LPCSTR headers, DWORD, DW
     if (url == nullptr || headers != nullptr) {
         return Fail<HINTERNET>(ERROR_INVALID_PARAMETER, nullptr);
     }
-    holwerk::CrackedUrl parts;
-    if (!holwerk::CrackUrl(url, parts, error)) return Fail<HINTERNET>(error, nullptr);
-    std::string scheme(parts.scheme);
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
-    if (scheme != "http" && scheme != "https") {
+    CrackedUrl parts;
+    if (!CrackUrl(url, parts, error)) return Fail<HINTERNET>(error, nullptr);
+    const bool secure = EqualsIgnoringCase(parts.scheme, "https");
+    if (!secure && !EqualsIgnoringCase(parts.scheme, "http")) {
         return Fail<HINTERNET>(ERROR_INTERNET_UNRECOGNIZED_SCHEME, nullptr);
     }
     if (!parts.userName.empty() || !parts.password.empty() || !IsUsableHost(parts.host)) {
@@ -312,7 +312,7 @@ HINTERNET InternetOpenUrlA(HINTERNET root, LPCSTR url, LPCSTR headers, DWORD, DW
     request->kind = HandleKind::Request;
     request->host = parts.host;
     request->port = parts.port;
-    request->secure = scheme == "https";
+    request->secure = secure;
     std::string target(parts.path);
     target.append(parts.extra.substr(0, parts.extra.find('#')));
     request->target = EscapeTarget(target);
@@ -340,8 +340,8 @@ BOOL HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD b
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     }
     std::string text;
-    if (!holwerk::QueryResponseText(object->transfer->Head(), infoLevel & 0xFFFF,
-                                    index != nullptr ? *index : 0, text, error) ||
+    if (!QueryResponseText(object->transfer->Head(), infoLevel & 0xFFFF,
+                           index != nullptr ? *index : 0, text, error) ||
         !CopyQueryResult(text, (infoLevel & HTTP_QUERY_FLAG_NUMBER) != 0, buffer, bufferBytes,
                          error)) {
         return Fail(error, FALSE);
@@ -367,5 +367,5 @@ BOOL InternetReadFile(HINTERNET request, LPVOID buffer, DWORD bytesToRead, LPDWO
 }
 
 BOOL InternetCloseHandle(HINTERNET handle) {
-    return holwerk::CloseHandleTree(handle) ? TRUE : Fail(ERROR_INVALID_HANDLE, FALSE);
+    return CloseHandleTree(handle) ? TRUE : Fail(ERROR_INVALID_HANDLE, FALSE);
 }

@@ -3,7 +3,7 @@
 #include <map>
 #include <mutex>
 
-namespace holwerk {
+namespace holwerk::posix {
 
 namespace {
 
@@ -77,4 +77,4 @@ bool CloseHandleTree(HINTERNET handle) {
     return true;
 }
 
-}  // namespace holwerk
+}  // namespace holwerk::posix

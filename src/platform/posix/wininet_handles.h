@@ -13,7 +13,7 @@
 #include "platform/posix/win32_api.h"
 #include "platform/posix/wininet_transfer.h"
 
-namespace holwerk {
+namespace holwerk::posix {
 
 enum class HandleKind { Root, Connection, Request };
 
@@ -61,4 +61,4 @@ bool AttachTransfer(InternetObject& request, const std::shared_ptr<HttpTransfer>
 /// false when there is no such handle.
 bool CloseHandleTree(HINTERNET handle);
 
-}  // namespace holwerk
+}  // namespace holwerk::posix

@@ -3,16 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-namespace holwerk {
+#include "platform/posix/support.h"
+
+namespace holwerk::posix {
 
 namespace {
-
-bool EqualsIgnoringCase(std::string_view left, std::string_view right) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    return left.size() == right.size() &&
-           std::equal(left.begin(), left.end(), right.begin(),
-                      [&](char a, char b) { return lower(a) == lower(b); });
-}
 
 std::string_view TrimBlanks(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -189,4 +184,4 @@ bool IsChunked(const ResponseHead& head) {
     return false;
 }
 
-}  // namespace holwerk
+}  // namespace holwerk::posix

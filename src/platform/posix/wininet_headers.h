@@ -11,7 +11,7 @@
 
 #include "platform/posix/win32_api.h"
 
-namespace holwerk {
+namespace holwerk::posix {
 
 /// A request's own headers, names as given, in order of adding.
 using RequestHeaders = std::vector<std::pair<std::string, std::string>>;
@@ -54,4 +54,4 @@ bool QueryResponseText(const ResponseHead& head, DWORD level, DWORD occurrence, 
 /// Transfer-Encoding field.
 bool IsChunked(const ResponseHead& head);
 
-}  // namespace holwerk
+}  // namespace holwerk::posix

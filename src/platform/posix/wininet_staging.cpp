@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace holwerk {
+namespace holwerk::posix {
 
 // Not zero-filled: only bytes copied in are ever read, and a small body then
 // touches a page of the buffer instead of all of it.
@@ -32,4 +32,4 @@ std::size_t StagingBuffer::Take(char* buffer, std::size_t capacity) {
     return count;
 }
 
-}  // namespace holwerk
+}  // namespace holwerk::posix

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <memory>
 
-namespace holwerk {
+namespace holwerk::posix {
 
 /// A byte queue of fixed room: data is appended at the back and taken from
 /// the front; once taken out entirely, the room is whole again. Bytes are
@@ -37,4 +37,4 @@ class StagingBuffer {
     std::size_t end_ = 0;
 };
 
-}  // namespace holwerk
+}  // namespace holwerk::posix

@@ -1,6 +1,5 @@
 #include "platform/posix/wininet_transfer.h"
 
-#include <openssl/ssl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,8 +8,9 @@
 #include <string_view>
 
 #include "platform/posix/error_map.h"
+#include "platform/posix/wininet_tls.h"
 
-namespace holwerk {
+namespace holwerk::posix {
 
 namespace {
 
@@ -333,7 +333,7 @@ std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
         }
         transfer->head_ = std::move(pending);
         transfer->headComplete_ = true;
-        transfer->overTls_ = transfer->UsesTls();
+        transfer->overTls_ = ReadTlsState(transfer->easy_).session;
         transfer->headerBytes_ = 0;
         return bytes;
     }
@@ -342,13 +342,6 @@ std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
         return 0;
     }
     return bytes;
-}
-
-bool HttpTransfer::UsesTls() const {
-    curl_tlssessioninfo* session = nullptr;
-    return curl_easy_getinfo(easy_, CURLINFO_TLS_SSL_PTR, &session) == CURLE_OK &&
-           session != nullptr && session->backend != CURLSSLBACKEND_NONE &&
-           session->internals != nullptr;
 }
 
 std::size_t HttpTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* self) {
@@ -379,13 +372,8 @@ std::size_t HttpTransfer::OnBody(char* data, std::size_t size, std::size_t count
 int HttpTransfer::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto* transfer = static_cast<HttpTransfer*>(self);
     if (!transfer->headComplete_) return 0;
-    curl_tlssessioninfo* session = nullptr;
-    if (curl_easy_getinfo(transfer->easy_, CURLINFO_TLS_SSL_PTR, &session) == CURLE_OK &&
-        session != nullptr && session->backend == CURLSSLBACKEND_OPENSSL &&
-        session->internals != nullptr) {
-        const int shutdown = SSL_get_shutdown(static_cast<SSL*>(session->internals));
-        transfer->closeNotifyReceived_ = (shutdown & SSL_RECEIVED_SHUTDOWN) != 0;
-    }
+    const TlsState tls = ReadTlsState(transfer->easy_);
+    if (tls.session) transfer->closeNotifyReceived_ = tls.closeNotify;
     return 0;
 }
 
@@ -396,4 +384,4 @@ int HttpTransfer::OnConnected(void* self, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
-}  // namespace holwerk
+}  // namespace holwerk::posix

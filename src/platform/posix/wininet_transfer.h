@@ -18,7 +18,7 @@
 #include "platform/posix/wininet_headers.h"
 #include "platform/posix/wininet_staging.h"
 
-namespace holwerk {
+namespace holwerk::posix {
 
 /// What one request sends and how long it may wait.
 struct TransferRequest {
@@ -80,7 +80,6 @@ class HttpTransfer {
     DWORD IdleLimitMs();
     DWORD ErrorFromResult(CURLcode result) const;
     bool EndedByUnconfirmedClose() const;
-    bool UsesTls() const;
 
     CURLM* multi_ = nullptr;
     CURL* easy_ = nullptr;
@@ -115,4 +114,4 @@ class HttpTransfer {
     std::atomic<bool> cancelled_{false};
 };
 
-}  // namespace holwerk
+}  // namespace holwerk::posix
