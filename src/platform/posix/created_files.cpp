@@ -36,9 +36,8 @@ int RememberCreatedFile(const std::string& path, const struct stat& status) {
     const int folder = open(ParentFolder(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) return errno;
     const std::size_t slash = path.rfind('/');
-    CreatedFileRecord record{
-        folder, slash == std::string::npos ? path : path.substr(slash + 1), status.st_dev,
-        status.st_ino};
+    CreatedFileRecord record{folder, slash == std::string::npos ? path : path.substr(slash + 1),
+                             status.st_dev, status.st_ino};
     std::lock_guard<std::mutex> lock(Files().mutex);
     CreatedFileRecord& entry = Files().byPath[path];
     if (entry.folder >= 0) close(entry.folder);
