@@ -40,7 +40,9 @@
 // - A body that ends before its Content-Length or its last chunk fails the
 //   read with 12030 instead of ending cleanly; so does an HTTPS body that
 //   only the end of the connection delimits when the server did not end TLS
-//   with close_notify first.
+//   with close_notify first. A body that runs past its Content-Length
+//   fails the read with 12152 once the announced bytes are handed out
+//   (Windows hands on the rest, and the program refuses the body itself).
 // - The response head, interim responses included, and the trailers after
 //   the last chunk may each be 64 KiB; past that the send or the read fails
 //   with 12152.
