@@ -60,6 +60,35 @@ TEST(UpdateCheckTest, ManifestSettlesDeadlineAndPage) {
     }
 }
 
+// A version is three groups of one to nine digits; a manifest that names
+// anything else changes nothing.
+TEST(UpdateCheckTest, ManifestWithAVersionOfAnotherFormIsIgnored) {
+    const struct {
+        std::string version;
+        bool taken;
+    } cases[] = {
+        {"999999999.999999999.999999999", true},
+        {"1000000000.0.0", false},
+        {"2.1000000000.0", false},
+        {"2.3.1000000000", false},
+        {"2.3.0.0", false},
+        {"2..0", false},
+        {".3.0", false},
+        {"2.3.", false},
+        {"v2.3.0", false},
+        {"2.3.0 ", false},
+        {"2.+3.0", false},
+    };
+    for (const auto& c : cases) {
+        UpdateState state = State("2026-10-01", "2.3.0");
+        std::string page = Default;
+        ApplyManifest(R"({"version":")" + c.version + R"(","download_url":")" + Page + R"("})",
+                      "2026-12-06", state, page);
+        EXPECT_EQ(state.latestVersion, c.taken ? c.version : "2.3.0") << c.version;
+        EXPECT_EQ(page, c.taken ? Page : Default) << c.version;
+    }
+}
+
 TEST(UpdateCheckTest, DeadlineOfAVersionAlreadyRunningIsForgotten) {
     const struct {
         const char* latestVersion;

@@ -24,8 +24,15 @@ NATIVE_CA = UNDER_WINE and "the native layer's own CA file"
 NATIVE_FILES = UNDER_WINE and "the native layer's own file system"
 COMMIT_FAILED = "Fehler: Ausgabedatei kann nicht übernommen werden: Windows-Fehler %d"
 SEPARATOR = "\\" if UNDER_WINE else "/"
+HEAD_BOUND = 64 * 1024  # the native client's bound of a response head
 # Beyond ASCII and beyond the old path limit of 260 characters.
 DEEP = SEPARATOR.join(["Ordner-%d-%s" % (level, "ä" * 30) for level in range(8)] + ["Größe-ü€.bin"])
+
+
+def head_of(size):
+    """A response head of `size` bytes, blank line included, for a body "ok"."""
+    start = b"HTTP/1.1 200 OK\r\nContent-Length: 2\r\nX-Pad: "
+    return start + b"p" * (size - len(start) - 4) + b"\r\n\r\n"
 
 
 def read_failed(error):
@@ -167,6 +174,8 @@ def cases(http, https, bad, proxy, fifo):
                   [SEND_FAILED % 12152], older=True, skip=NATIVE)
     # Head and trailers bounded natively: refused at once, memory flat.
     for path, reply, err in (
+            ("/head-largest", Reply(raw=head_of(HEAD_BOUND) + b"ok"), []),
+            ("/head-over", Reply(raw=head_of(HEAD_BOUND + 1) + b"ok"), [SEND_FAILED % 12152]),
             ("/huge-head", Reply(headers=[("X-F%d" % n, "f" * 1000) for n in range(2048)]),
              [SEND_FAILED % 12152]),
             ("/huge-line", Reply(headers=[("X-Long", "l" * (1 << 20))]), [SEND_FAILED % 12152]),
@@ -178,7 +187,8 @@ def cases(http, https, bad, proxy, fifo):
             ("/trailers", Reply(raw=b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n"
                                 b"hallo\r\n0\r\n", repeat=b"X-Trailer: again\r\n" * 1024),
              read_failed(12152))):
-        yield row(path, reply, 3, err, timeout=10, peak=64 << 20, skip=NATIVE)
+        yield row(path, reply, 3 if err else 0, err, stored=b"ok", timeout=10, peak=64 << 20,
+                  skip=NATIVE)
     # A body that only the close delimits needs TLS close_notify.
     yield from [
         row("/tls", Reply(size=70000, seed=4), 0, server=https),
