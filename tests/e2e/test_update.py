@@ -150,6 +150,7 @@ class UpdateTest(harness.ProgramTestCase):
         return [line.decode() for line, _ in self.update.requests if line.startswith(b"GET ")]
 
     def test_table(self):
+        self.addCleanup(setattr, self.update, "stall", False)
         for row in CASES:
             with self.subTest(row.label):
                 if row.skip:
@@ -159,7 +160,6 @@ class UpdateTest(harness.ProgramTestCase):
                 self.update.routes[MANIFEST] = row.reply
                 self.update.routes[UPDATE_HOST + ":443"] = row.connect
                 self.update.stall = row.fault == "stall"
-                self.addCleanup(setattr, self.update, "stall", False)
                 self.proxy(harness.refused_port() if row.fault == "refuse" else self.update.port)
                 self.write_data("update-state.txt", row.before)
                 ca = dict(SSL_CERT_FILE=os.path.join(self.work, "ca.pem")) if row.ca else None

@@ -105,11 +105,9 @@ class PackagesTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stdout.decode())
 
     def test_deb_program_is_hardened(self):
-        """hardening-check's verdicts where it can judge here; the two it
-        cannot, in the code: it knows stack-clash protection only by the probe
-        loop of a frame of variable size (the program has none), and
-        control-flow protection only by an ELF note that Debian 12's own
-        start files keep from every program."""
+        """hardening-check's verdicts where it can judge; in the code the two
+        it cannot: it needs a frame of variable size (the program has none)
+        and an ELF note that Debian 12's own start files keep from programs."""
         run("dpkg-deb", "-x", os.path.join(DIST, DEB), self.folder, check=True)
         program = self.folder + "/usr/bin/holwerk"
         report = run("hardening-check", program).stdout.decode()
