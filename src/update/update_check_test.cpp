@@ -42,11 +42,11 @@ TEST(UpdateCheckTest, ManifestSettlesDeadlineAndPage) {
     } cases[] = {
         {State("", ""), R"({"version":"2.10.0","download_url":")" + Page + R"("})", today, "2.10.0",
          Page},
+        {State("", ""), R"({"version":"999999999.999999999.999999999"})", today,
+         "999999999.999999999.999999999", Default},
         {State("2026-10-01", "2.3.0"), R"({"version":"2.4.0"})", "2026-10-01", "2.4.0", Default},
         {State("2026-10-01", "2.3.0"), R"({"version":"2.2.01"})", "", "2.2.01", Default},
         {State("2026-10-01", "2.3.0"), R"({"version":"1.9.9"})", "", "1.9.9", Default},
-        {State("2026-10-01", "2.3.0"), R"({"version":"2.4","download_url":")" + Page + R"("})",
-         "2026-10-01", "2.3.0", Default},
         {State("", ""), "{\"version\":\"2.3.0\",\"download_url\":\"https://h/\x1b[31m\"}", today,
          "2.3.0", Default},
     };
@@ -57,6 +57,19 @@ TEST(UpdateCheckTest, ManifestSettlesDeadlineAndPage) {
         EXPECT_EQ(state.newerSeen, c.newerSeen) << c.body;
         EXPECT_EQ(state.latestVersion, c.latestVersion) << c.body;
         EXPECT_EQ(page, c.page) << c.body;
+    }
+}
+
+// A version is three groups of one to nine digits; a manifest that names
+// anything else changes nothing.
+TEST(UpdateCheckTest, ManifestWithAVersionOfAnotherFormIsIgnored) {
+    for (const std::string version : {"1000000000.0.0", "2.1000000000.0", "2.3.1000000000", "2.4",
+                                      "2.3.0.0", "2..0", ".3.0", "2.3.", "v2.3.0", "2.3.0 "}) {
+        UpdateState state = State("2026-10-01", "2.3.0");
+        std::string page = Default;
+        ApplyManifest(R"({"version":")" + version + R"(","download_url":")" + Page + R"("})",
+                      "2026-12-06", state, page);
+        EXPECT_EQ(state.latestVersion + page, "2.3.0" + Default) << version;
     }
 }
 

@@ -30,6 +30,15 @@ UPDATE_HOST = os.environ.get("HOLWERK_UPDATE_HOST", "")
 UNDER_WINE = os.environ.get("HOLWERK_BUILD_KIND", "native") == "windows"
 NATIVE_ONLY = unittest.skipIf(UNDER_WINE, "the native layer's own file system and registry")
 RUN_TIMEOUT = 60  # a run that takes longer hangs
+PROMPT = 10  # a run that must end promptly, whatever the server does
+CERTIFICATE_DAYS = "3650"
+PIECE = 65536  # the test servers' receive size and their bound of a request head
+STEP = 65536  # bytes a reply sends at once, the `pace` apart
+CHUNK = 16384  # data bytes in each chunk of a chunked reply
+CHUNK_HEAD = len(b"%x\r\n" % CHUNK)  # its size line; CR LF follows the data
+RESET_DELAY = 0.2  # s: the client reads what came before a reset
+POLL = 0.2  # s: how often a stalled connection looks for the client's close
+HANDSHAKE_TIMEOUT = 30  # s
 START = "Holwerk 2.2.1"
 EXISTS = "Fehler: Die Zieldatei existiert bereits. Verwenden Sie --force zum Ersetzen."
 READ_FAILED = "Fehler: Fehler beim Lesen der HTTP-Antwort: Windows-Fehler %d"
@@ -92,7 +101,7 @@ def pki(name):
             shutil.rmtree(folder, ignore_errors=True)
             os.makedirs(folder)
             for ca in ("ca", "other-ca"):
-                openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650",
+                openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", CERTIFICATE_DAYS,
                         "-keyout", ca + ".key", "-out", ca + ".pem", "-subj", "/CN=Holwerk " + ca,
                         "-addext", "basicConstraints=critical,CA:TRUE",
                         "-addext", "keyUsage=critical,keyCertSign,cRLSign")
@@ -104,7 +113,7 @@ def pki(name):
                 openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", cert + ".key",
                         "-out", cert + ".csr", "-subj", "/CN=localhost")
                 openssl("x509", "-req", "-in", cert + ".csr", "-CA", ca + ".pem", "-CAkey",
-                        ca + ".key", "-CAcreateserial", "-days", "3650", "-extfile",
+                        ca + ".key", "-CAcreateserial", "-days", CERTIFICATE_DAYS, "-extfile",
                         cert + ".ext", "-out", cert + ".pem")
             put(marker, " ".join(hosts))
         if UNDER_WINE:
@@ -130,7 +139,7 @@ class Reply:
     (HTTPS) `close_notify` before the close."""
 
     DEFAULTS = dict(size=None, seed=0, length="auto", chunked=False, cut=None, after="close",
-                    raw=None, repeat=None, pace=None, step=65536, close_notify=False)
+                    raw=None, repeat=None, pace=None, step=STEP, close_notify=False)
 
     def __init__(self, status=200, headers=(), body=b"", **more):
         assert set(more) <= set(self.DEFAULTS), more
@@ -147,8 +156,8 @@ def redirect(location, status=302):
 def _read_head(connection):
     buffer = b""
     while b"\r\n\r\n" not in buffer:
-        chunk = connection.recv(65536)
-        if not chunk or len(buffer) > 65536:
+        chunk = connection.recv(PIECE)
+        if not chunk or len(buffer) > PIECE:
             return None, None
         buffer += chunk
     request_line, *fields = buffer.partition(b"\r\n\r\n")[0].split(b"\r\n")
@@ -216,7 +225,7 @@ class Server:
                 return
             connection.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
         if self.tls:
-            connection.settimeout(30)
+            connection.settimeout(HANDSHAKE_TIMEOUT)
             connection = self.tls.wrap_socket(connection, server_side=True)
             connection.settimeout(None)
         request_line, headers = _read_head(connection)
@@ -247,11 +256,12 @@ class Server:
             return
         payload = reply.body[:reply.cut]
         if reply.chunked:
-            payload = b"".join(b"%x\r\n%s\r\n" % (len(reply.body[at:at + 16384]),
-                                                  reply.body[at:at + 16384])
-                               for at in range(0, len(reply.body), 16384))
+            payload = b"".join(b"%x\r\n%s\r\n" % (len(reply.body[at:at + CHUNK]),
+                                                  reply.body[at:at + CHUNK])
+                               for at in range(0, len(reply.body), CHUNK))
             if reply.cut is not None:  # inside the data of a chunk
-                payload = payload[:reply.cut + 8 * (reply.cut // 16384) + 6]
+                whole = reply.cut // CHUNK
+                payload = payload[:reply.cut + (CHUNK_HEAD + 2) * whole + CHUNK_HEAD]
             else:
                 payload += b"0\r\n\r\n"
         for at in range(0, len(payload), reply.step):
@@ -263,16 +273,16 @@ class Server:
 
     def _after(self, connection, how):
         if how == "reset":
-            time.sleep(0.2)
+            time.sleep(RESET_DELAY)
             connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         elif how == "stall":
             self._stall(connection)
 
     def _stall(self, connection):
-        connection.settimeout(0.2)
+        connection.settimeout(POLL)
         while not self.closing:
             try:
-                if connection.recv(4096) == b"":
+                if connection.recv(PIECE) == b"":
                     return
             except socket.timeout:
                 continue
@@ -343,4 +353,4 @@ class ProgramTestCase(unittest.TestCase):
             process.kill()
             process.wait()
         return Run(process.returncode, stdout or b"", stderr or b"",
-                   resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss * 1024)
+                   resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss * 1024)  # KiB

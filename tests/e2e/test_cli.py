@@ -2,6 +2,7 @@
 the start lines, an output that cannot be written, and (Windows) the
 resources Explorer shows. Every expected text is the program's exact bytes."""
 
+import collections
 import os
 import re
 import struct
@@ -31,19 +32,22 @@ HELP = lines(
     "Autor: Tolvik Software", "Kontakt: kontakt@tolvik.example",
     "Webseite: https://www.tolvik.example/holwerk/")
 AWAY = "127.0.0.1:%d/x" % harness.refused_port()  # nothing listens there
-# arguments, exit code, stdout, stderr (None: the one error line of a failed
-# download), and the output whose reader is gone (1, 2) or that is closed (0)
-CASES = [(args, 0, HELP, b"", None) for args in (["--help"], [], ["/?"], ["-H", "-y"])] + [
-    (args, 0, lines(START), b"", None) for args in (["--version"], ["--quiet", "--version"],
-                                                    ["--VERSION", "-x", "a", "b", "c"])] + [
-    (["--HEAD", AWAY], 3, lines(START, "HEAD https://" + AWAY), None, None),
-    (["--quiet", "http://" + AWAY], 3, b"", None, None),
-    (["--help"], 0, b"", b"", 1), (["http://" + AWAY], 3, b"", None, 1),
-    (["-x"], 2, b"", b"", 2), (["--help"], 0, b"", b"", 0),
-] + [(args, 2, b"", lines("Fehler: " + error, HINT), None) for args, error in [
+# stderr None: the one error line of a failed download; gone: the output
+# whose reader is gone (1, 2) or that is closed (0)
+Case = collections.namedtuple("Case", "args code stdout stderr gone", defaults=(None,))
+CASES = [Case(args, 0, HELP, b"") for args in (["--help"], [], ["/?"], ["-H", "-y"])] + [
+    Case(args, 0, lines(START), b"") for args in (["--version"], ["--quiet", "--version"],
+                                                  ["--VERSION", "-x", "a", "b", "c"])] + [
+    Case(["--HEAD", AWAY], 3, lines(START, "HEAD https://" + AWAY), None),
+    Case(["--quiet", "http://" + AWAY], 3, b"", None),
+    Case(["--help"], 0, b"", b"", gone=1), Case(["http://" + AWAY], 3, b"", None, gone=1),
+    Case(["-x"], 2, b"", b"", gone=2), Case(["--help"], 0, b"", b"", gone=0),
+] + [Case(args, 2, b"", lines("Fehler: " + error, HINT)) for args, error in [
     # Each refusal's text and range is the command-line unit tests' table;
     # here the console bytes and the arguments as the system hands them over.
     (["-x"], "Unbekannter Parameter: -x"),
+    # Another scheme is refused here; a redirect to one only later (exit 7).
+    (["ftp://" + AWAY], "Unterstützt werden ausschließlich HTTP- und HTTPS-URLs."),
     (["--Größe", "--help"], "Unbekannter Parameter: --Größe"),
     (["-\U0001F600"], "Unbekannter Parameter: -\U0001F600"),
     # Wine replaces bytes that are not UTF-8 before the program starts.
@@ -54,19 +58,19 @@ CASES = [(args, 0, HELP, b"", None) for args in (["--help"], [], ["/?"], ["-H", 
 class CommandLineTest(harness.ProgramTestCase):
 
     def test_table(self):
-        for args, code, stdout, stderr, gone in CASES:
-            with self.subTest(args=args, gone=gone):
+        for case in CASES:
+            with self.subTest(args=case.args, gone=case.gone):
                 reader, writer = os.pipe()
                 os.close(reader)
                 self.addCleanup(os.close, writer)
                 options = {None: {}, 1: dict(stdout=writer), 2: dict(stderr=writer), 0: dict(
-                    stdout=subprocess.DEVNULL, preexec_fn=lambda: os.close(1))}[gone]
-                run = self.run_program(*args, **options)
-                self.assertEqual((run.exit_code, run.stdout), (code, stdout))
-                if stderr is None:
+                    stdout=subprocess.DEVNULL, preexec_fn=lambda: os.close(1))}[case.gone]
+                run = self.run_program(*case.args, **options)
+                self.assertEqual((run.exit_code, run.stdout), (case.code, case.stdout))
+                if case.stderr is None:
                     self.assertRegex(run.stderr, rb"^Fehler: [^\r\n]+\r\n$")
                 else:
-                    self.assertEqual(run.stderr, stderr)
+                    self.assertEqual(run.stderr, case.stderr)
                 self.assertEqual(self.listing(), [])
 
 

@@ -5,6 +5,7 @@ partial target, no temporary file left, no hang. Most of it is native only:
 under Wine a signal reaches the Wine loader, and the file system and registry
 are Wine's, not the program's own POSIX layer."""
 
+import collections
 import fcntl
 import os
 import random
@@ -26,6 +27,13 @@ VALUE_FILE = "{3b7c9e14-5a2d-4f86-b0c3-91d4e6a72f58}.value"
 SIGNALS = (signal.SIGINT,) if UNDER_WINE else (
     signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGXCPU, signal.SIGALRM,
     signal.SIGUSR1, signal.SIGUSR2, signal.SIGVTALRM, signal.SIGPROF)
+
+
+# A run under strace with `args`: exit code, error line, the names left (each
+# cut to its first 14 characters).
+Fault = collections.namedtuple("Fault", "args path code error held")
+# A run whose names go to a resolver that never answers.
+Lookup = collections.namedtuple("Lookup", "url code stored err")
 
 
 def no_core_file():
@@ -134,25 +142,25 @@ class HazardTest(harness.ProgramTestCase):
         first = next(n for n, call in enumerate((c for p, c in calls if p == thread), 1)
                      if ".part-" in call)
         read = harness.READ_FAILED % 12030
-        for args, path, code, error, held in [
-                (["-e", "inject=fsync:error=EIO"], "/small", 5, "Fehler: Ausgabedatei kann nicht "
-                 "vollständig gespeichert werden: Windows-Fehler 1117", []),
+        for fault in [
+                Fault(["-e", "inject=fsync:error=EIO"], "/small", 5, "Fehler: Ausgabedatei kann "
+                      "nicht vollständig gespeichert werden: Windows-Fehler 1117", []),
                 # Only the folder's fsync after the rename: the target is in place.
-                (["-P", self.cwd, "-e", "trace=fsync", "-e", "inject=fsync:error=EIO"], "/small",
-                 5, "Fehler: Ausgabedatei kann nicht übernommen werden: Windows-Fehler 1117",
-                 ["ziel.bin"]),
-                (["-e", "inject=write:retval=0:when=%d" % first], "/small", 5,
-                 "Fehler: Beim Schreiben wurden unerwartet null Bytes verarbeitet.", []),
-                (["-e", "inject=unlink,unlinkat:error=EACCES"], "/short", 3,
-                 read + " Restdatei konnte nicht entfernt werden: Windows-Fehler 5",
-                 ["ziel.bin.part-"]),
+                Fault(["-P", self.cwd, "-e", "trace=fsync", "-e", "inject=fsync:error=EIO"],
+                      "/small", 5, "Fehler: Ausgabedatei kann nicht übernommen werden: "
+                      "Windows-Fehler 1117", ["ziel.bin"]),
+                Fault(["-e", "inject=write:retval=0:when=%d" % first], "/small", 5,
+                      "Fehler: Beim Schreiben wurden unerwartet null Bytes verarbeitet.", []),
+                Fault(["-e", "inject=unlink,unlinkat:error=EACCES"], "/short", 3,
+                      read + " Restdatei konnte nicht entfernt werden: Windows-Fehler 5",
+                      ["ziel.bin.part-"]),
                 # Told the file is already gone, the run has nothing to report.
-                (["-e", "inject=unlink,unlinkat:error=ENOENT"], "/short", 3, read,
-                 ["ziel.bin.part-"])]:
-            with self.subTest(args=args):
-                self.assertEqual(strace(*args, path=path), (code, b"", lines(
-                    error, "HTTP-Status: 200")))
-                self.assertEqual([name[:14] for name in self.listing()], held)
+                Fault(["-e", "inject=unlink,unlinkat:error=ENOENT"], "/short", 3, read,
+                      ["ziel.bin.part-"])]:
+            with self.subTest(args=fault.args):
+                self.assertEqual(strace(*fault.args, path=fault.path), (fault.code, b"", lines(
+                    fault.error, "HTTP-Status: 200")))
+                self.assertEqual([name[:14] for name in self.listing()], fault.held)
 
     @unittest.skipIf(UNDER_WINE, "system-call fault injection is for the native build")
     @unittest.skipIf(shutil.which("strace") is None, "needs strace")
@@ -194,20 +202,21 @@ class HazardTest(harness.ProgramTestCase):
         namespace = ["unshare", "--mount", "--", "sh", "-c",
                      'mount --bind "$0" /etc/resolv.conf && exec "$@"', resolver]
         os.remove(os.path.join(self.data, "update-state.txt"))  # the update check is due
-        for url, code, stored, err in (
-                ("http://nirgendwo.holwerk.example/", 3, None, [harness.SEND_FAILED % 12002]),
-                (self.url("/small"), 0, b"hallo\r\n", [])):
-            with self.subTest(url=url):
+        for lookup in (
+                Lookup("http://nirgendwo.holwerk.example/", 3, None, [harness.SEND_FAILED % 12002]),
+                Lookup(self.url("/small"), 0, b"hallo\r\n", [])):
+            with self.subTest(url=lookup.url):
                 self.clear()
                 started = time.monotonic()
-                run = self.run_program("--quiet", "--timeout", "3", url, "ziel.bin",
+                run = self.run_program("--quiet", "--timeout", "3", lookup.url, "ziel.bin",
                                        prefix=namespace)
                 try:
                     silent.recv(512)
                 except BlockingIOError:
                     self.skipTest("names are not looked up through /etc/resolv.conf here")
-                self.assertEqual((run.exit_code, run.stdout, run.stderr), (code, b"", lines(*err)))
-                self.assertEqual(self.found(), stored)
+                self.assertEqual((run.exit_code, run.stdout, run.stderr),
+                                 (lookup.code, b"", lines(*lookup.err)))
+                self.assertEqual(self.found(), lookup.stored)
                 # The connect time-out (3 s, or the update check's 5 s) and
                 # not the resolver's 30 s.
                 self.assertLess(time.monotonic() - started, 12)
@@ -250,11 +259,11 @@ class HazardTest(harness.ProgramTestCase):
     def assert_store_keeps_the_id(self, prefix=()):
         """One run makes the ID, written to the file only after the registry
         took it; a run without the file takes it back from the registry."""
-        self.assertEqual(self.quiet(prefix=prefix, timeout=10), (0, b"", b""))
+        self.assertEqual(self.quiet(prefix=prefix, timeout=harness.PROMPT), (0, b"", b""))
         first = self.read_data("installation-id.txt")
         self.assertIsNotNone(first, "the registry refused the installation ID")
         os.remove(os.path.join(self.data, "installation-id.txt"))
-        self.assertEqual(self.quiet(timeout=10), (0, b"", b""))
+        self.assertEqual(self.quiet(timeout=harness.PROMPT), (0, b"", b""))
         self.assertEqual(self.read_data("installation-id.txt"), first)
 
     @NATIVE_ONLY

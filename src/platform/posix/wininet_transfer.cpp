@@ -113,6 +113,9 @@ bool HttpTransfer::Configure(const TransferRequest& request) {
     set(CURLOPT_HEADERDATA, this);
     set(CURLOPT_WRITEFUNCTION, &HttpTransfer::OnBody);
     set(CURLOPT_WRITEDATA, this);
+    set(CURLOPT_DEBUGFUNCTION, &HttpTransfer::OnDebug);
+    set(CURLOPT_DEBUGDATA, this);
+    set(CURLOPT_VERBOSE, 1L);
     set(CURLOPT_PREREQFUNCTION, &HttpTransfer::OnConnected);
     set(CURLOPT_PREREQDATA, this);
     if (secure_) {
@@ -249,6 +252,7 @@ void HttpTransfer::CollectResult() {
         if (message->data.result != CURLE_OK && error_ == ERROR_SUCCESS) {
             error_ = ErrorFromResult(message->data.result);
         }
+        if (error_ == ERROR_SUCCESS && bodyOverrun_) error_ = ERROR_HTTP_INVALID_SERVER_RESPONSE;
         if (error_ == ERROR_SUCCESS && EndedByUnconfirmedClose()) {
             error_ = ERROR_INTERNET_CONNECTION_ABORTED;
         }
@@ -374,6 +378,18 @@ int HttpTransfer::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, cur
     if (!transfer->headComplete_) return 0;
     const TlsState tls = ReadTlsState(transfer->easy_);
     if (tls.session) transfer->closeNotifyReceived_ = tls.closeNotify;
+    return 0;
+}
+
+// libcurl ends a body at its Content-Length and drops what came with it
+// beyond, saying so only in its verbose text ("Excess found ..."). WinINet
+// (measured under Wine) hands such bytes on and the program refuses the
+// body; here the read fails instead, with the same code.
+int HttpTransfer::OnDebug(CURL*, curl_infotype type, char* data, std::size_t size, void* self) {
+    constexpr std::string_view Excess = "Excess found";
+    if (type == CURLINFO_TEXT && std::string_view(data, size).starts_with(Excess)) {
+        static_cast<HttpTransfer*>(self)->bodyOverrun_ = true;
+    }
     return 0;
 }
 

@@ -67,6 +67,7 @@ class HttpTransfer {
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
     static int OnConnected(void* self, char*, char*, int, int);
+    static int OnDebug(CURL*, curl_infotype type, char* data, std::size_t size, void* self);
     static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
     // What Drive() waits for.
@@ -108,6 +109,7 @@ class HttpTransfer {
     StagingBuffer staging_;  // body bytes between libcurl and the caller
     bool paused_ = false;    // libcurl holds back what it receives
 
+    bool bodyOverrun_ = false;  // more came than the Content-Length announced
     bool finished_ = false;
     DWORD error_ = ERROR_SUCCESS;     // sticky once the transfer failed
     DWORD ownError_ = ERROR_SUCCESS;  // a failure a callback detected itself
