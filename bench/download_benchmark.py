@@ -10,12 +10,15 @@ Where nginx is not installed, a small Python server stands in (os.sendfile
 over HTTP); it favours clients that read in large pieces, so its numbers are
 not what a user sees against a real server, and the output names the server
 that ran. In each cell the tools run in turns, each quiet and writing into the
-same tmpfs folder; Holwerk keeps its flush and its write-through rename. A first round per cell is a warm-up and measures peak resident memory
-(ru_maxrss through GNU time, Debian package "time": a child forked from this
-Python process would carry the interpreter's pages into its ru_maxrss, which
-the kernel keeps across exec); the timed rounds spawn the tools directly.
-Prints per cell and tool the median wall time, its ratio to curl's, the median
-CPU time and the peak RSS. A tool that is not installed is skipped.
+same tmpfs folder; Holwerk keeps its flush and its write-through rename. A
+first round per cell is a warm-up and measures peak resident memory (ru_maxrss
+through GNU time, Debian package "time": a child forked from this Python
+process would carry the interpreter's pages into its ru_maxrss, which the
+kernel keeps across exec); the timed rounds spawn the tools directly.
+Prints the server, the cores and the load average before and after, and per
+cell and tool the median wall time, the median of its ratios to curl's wall
+time in the same round (so that a change of load between rounds cancels out),
+the median CPU time and the peak RSS. A tool that is not installed is skipped.
 
 Not a test: ctest does not run it. Example:
     bench/download_benchmark.py --program build/linux/holwerk --large-runs 9 --small-runs 21
@@ -293,6 +296,7 @@ def main():
         print("nginx not installed (scripts/setup.sh bench installs it): the Python server runs")
 
     large = int(args.large_gib * (1 << 30))
+    load_before = os.getloadavg()[0]
     work = tempfile.mkdtemp(prefix="holwerk-bench-", dir=args.folder)
     table = []
     try:
@@ -314,16 +318,19 @@ def main():
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
-    print("server: %s; downloads from 127.0.0.1 into %s, tools in turns; median of the timed "
-          "runs, peak RSS of the warm-up run" % (server.name, args.folder))
+    print("server: %s; %d cores, load average %.2f before and %.2f after; downloads from "
+          "127.0.0.1 into %s, tools in turns; median of the timed runs, peak RSS of the warm-up "
+          "run" % (server.name, os.cpu_count(), load_before, os.getloadavg()[0], args.folder))
     print("%-5s %12s %4s  %-8s %9s %6s %9s %9s" % ("", "bytes", "runs", "tool", "wall s",
                                                   "/curl", "CPU s", "RSS MiB"))
     for scheme, size, runs, results in table:
-        medians = {name: statistics.median(r[0] for r in rows[1:]) for name, rows in results.items()}
         for name, rows in results.items():
-            ratio = "%6.2f" % (medians[name] / medians["curl"]) if "curl" in medians else "     -"
+            ratio = "     -"
+            if "curl" in results:
+                ratio = "%6.2f" % statistics.median(
+                    run[0] / curl[0] for run, curl in zip(rows[1:], results["curl"][1:]))
             print("%-5s %12d %4d  %-8s %9.4f %s %9.4f %9.1f"
-                  % (scheme, size, runs, name, medians[name], ratio,
+                  % (scheme, size, runs, name, statistics.median(r[0] for r in rows[1:]), ratio,
                      statistics.median(r[1] for r in rows[1:]), rows[0][2] / 1024))
 
 
