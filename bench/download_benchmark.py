@@ -26,9 +26,9 @@ Not a test: ctest does not run it. Example:
 
 import argparse
 import datetime
+import grp
 import os
 import pwd
-import grp
 import shutil
 import socket
 import ssl
