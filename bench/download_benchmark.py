@@ -1,26 +1,34 @@
 #!/usr/bin/env python3
-"""Wall time and memory of local downloads: Holwerk against curl and wget.
+"""Wall time and memory of local downloads: Holwerk against curl, wget and aria2c.
 
 One run measures four cells, HTTP and HTTPS each with a large body (--large-gib)
-and a small one (--small-bytes), served from 127.0.0.1 by a Python server
-(os.sendfile from tmpfs over HTTP; a throwaway CA made here with the openssl
-command over HTTPS, trusted through SSL_CERT_FILE, --cacert and
---ca-certificate). In each cell the tools run in turns, each quiet and writing
-into the same tmpfs folder; Holwerk keeps its flush and its write-through
-rename. A first round per cell is a warm-up and measures peak resident memory
-(ru_maxrss through GNU time, Debian package "time": a child forked from this
-Python process would carry the interpreter's pages into its ru_maxrss, which
-the kernel keeps across exec); the timed rounds spawn the tools directly.
-Prints per cell and tool the median wall time, its ratio to curl's, the median
-CPU time and the peak RSS. A tool that is not installed is skipped.
+and a small one (--small-bytes), served from tmpfs on 127.0.0.1 by an nginx
+started here with a configuration of its own (Debian's defaults for sending
+files), over HTTPS with a certificate from a throwaway CA made here with the
+openssl command, trusted through SSL_CERT_FILE, --cacert and --ca-certificate.
+Where nginx is not installed, a small Python server stands in (os.sendfile
+over HTTP); it favours clients that read in large pieces, so its numbers are
+not what a user sees against a real server, and the output names the server
+that ran. In each cell the tools run in turns, each quiet and writing into the
+same tmpfs folder; Holwerk keeps its flush and its write-through rename. A
+first round per cell is a warm-up and measures peak resident memory (ru_maxrss
+through GNU time, Debian package "time": a child forked from this Python
+process would carry the interpreter's pages into its ru_maxrss, which the
+kernel keeps across exec); the timed rounds spawn the tools directly.
+Prints the server, the cores and the load average before and after, and per
+cell and tool the median wall time, the median of its ratios to curl's wall
+time in the same round (so that a change of load between rounds cancels out),
+the median CPU time and the peak RSS. A tool that is not installed is skipped.
 
 Not a test: ctest does not run it. Example:
-    bench/download_benchmark.py --program build/linux/holwerk --large-runs 5 --small-runs 21
+    bench/download_benchmark.py --program build/linux/holwerk --large-runs 9 --small-runs 21
 """
 
 import argparse
 import datetime
+import grp
 import os
+import pwd
 import shutil
 import socket
 import ssl
@@ -33,6 +41,7 @@ import time
 
 CHUNK = 1 << 20
 TIME = "/usr/bin/time"  # GNU time
+STARTUP_SECONDS = 10  # how long nginx may take to accept connections
 
 
 def make_source(path, size):
@@ -58,9 +67,100 @@ def make_pki(folder):
             "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1")
     openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
             "-CAcreateserial", "-days", "2", "-extfile", "server.ext", "-out", "server.pem")
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(os.path.join(folder, "server.pem"), os.path.join(folder, "server.key"))
-    return os.path.join(folder, "ca.pem"), context
+    return os.path.join(folder, "ca.pem")
+
+
+def free_port():
+    """A loopback port that nothing listens on right now."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class NginxServer:
+    """nginx serving `folder` on one loopback port over HTTP and another over
+    HTTPS, as a child of this process with a configuration of its own."""
+
+    def __init__(self, nginx, folder):
+        self.ports = {"http": free_port(), "https": free_port()}
+        prefix = os.path.join(folder, "nginx")
+        os.makedirs(prefix)
+        errors = os.path.join(prefix, "error.log")
+        # Run by root, nginx's workers would become an unprivileged user that
+        # cannot read this folder.
+        user = ""
+        if os.geteuid() == 0:
+            user = "user %s %s;" % (pwd.getpwuid(os.geteuid()).pw_name,
+                                    grp.getgrgid(os.getegid()).gr_name)
+        temporary = " ".join("%s_temp_path %s;" % (kind, os.path.join(prefix, kind))
+                             for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+        config = os.path.join(prefix, "nginx.conf")
+        with open(config, "w") as file:
+            file.write("""%s
+daemon off;
+worker_processes 1;
+pid %s;
+error_log %s;
+events { worker_connections 64; }
+http {
+    %s
+    access_log off;
+    sendfile on;
+    tcp_nopush on;
+    default_type application/octet-stream;
+    server {
+        listen 127.0.0.1:%d;
+        listen 127.0.0.1:%d ssl;
+        ssl_certificate %s;
+        ssl_certificate_key %s;
+        root %s;
+    }
+}
+""" % (user, os.path.join(prefix, "nginx.pid"), errors, temporary,
+       self.ports["http"], self.ports["https"], os.path.join(folder, "server.pem"),
+       os.path.join(folder, "server.key"), folder))
+        version = subprocess.run([nginx, "-v"], capture_output=True, text=True).stderr
+        self.name = "nginx " + version.strip().split("/")[-1]
+        self.process = subprocess.Popen([nginx, "-p", prefix, "-e", errors, "-c", config],
+                                        stdin=subprocess.DEVNULL)
+        deadline = time.monotonic() + STARTUP_SECONDS
+        for port in self.ports.values():
+            while True:
+                try:
+                    socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                    break
+                except OSError:
+                    if self.process.poll() is not None or time.monotonic() > deadline:
+                        self.close()
+                        sys.exit("nginx did not start: see %s" % errors)
+                    time.sleep(0.05)
+
+    def url(self, scheme, name):
+        return "%s://127.0.0.1:%d/%s" % (scheme, self.ports[scheme], name)
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait()
+
+
+class PythonServer:
+    """The fallback: one server per scheme that answers GET /<name> with that
+    file from `folder`, with Content-Length and Connection: close."""
+
+    name = "Python fallback"
+
+    def __init__(self, folder):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(os.path.join(folder, "server.pem"),
+                                os.path.join(folder, "server.key"))
+        self.servers = {"http": FileServer(folder), "https": FileServer(folder, context)}
+
+    def url(self, scheme, name):
+        return "%s://127.0.0.1:%d/%s" % (scheme, self.servers[scheme].port, name)
+
+    def close(self):
+        for server in self.servers.values():
+            server.listener.close()
 
 
 class FileServer:
@@ -108,9 +208,6 @@ class FileServer:
         except (OSError, ssl.SSLError):
             pass
 
-    def url(self, name):
-        return "%s://127.0.0.1:%d/%s" % ("https" if self.context else "http", self.port, name)
-
 
 def tool_commands(args, ca, url, output):
     """Each tool's command for one download, quiet, into `output`; None for
@@ -121,7 +218,12 @@ def tool_commands(args, ca, url, output):
                           "--output", output, url] + (["--cacert", ca] if secure else [])
     wget = args.wget and [args.wget, "--quiet", "--output-document", output, url] + (
         ["--ca-certificate", ca] if secure else [])
-    return {"holwerk": holwerk, "curl": curl or None, "wget": wget or None}
+    aria2c = args.aria2c and [args.aria2c, "--quiet", "--allow-overwrite=true",
+                              "--auto-file-renaming=false", "--dir", os.path.dirname(output),
+                              "--out", os.path.basename(output), url] + (
+        ["--ca-certificate", ca] if secure else [])
+    return {"holwerk": holwerk, "curl": curl or None, "wget": wget or None,
+            "aria2c": aria2c or None}
 
 
 def run_once(command, env, work, memory):
@@ -179,45 +281,56 @@ def main():
     parser.add_argument("--program", default="build/linux/holwerk", help="Holwerk executable")
     parser.add_argument("--curl", default=shutil.which("curl"))
     parser.add_argument("--wget", default=shutil.which("wget"))
+    parser.add_argument("--aria2c", default=shutil.which("aria2c"))
+    parser.add_argument("--nginx", default=shutil.which("nginx") or shutil.which("/usr/sbin/nginx"))
     parser.add_argument("--large-gib", type=float, default=1.0)
     parser.add_argument("--small-bytes", type=int, default=1024)
-    parser.add_argument("--large-runs", type=int, default=5, help="timed runs of each tool")
+    parser.add_argument("--large-runs", type=int, default=9, help="timed runs of each tool")
     parser.add_argument("--small-runs", type=int, default=21, help="timed runs of each tool")
     parser.add_argument("--folder", default="/dev/shm", help="tmpfs for sources and outputs")
     args = parser.parse_args()
-    for tool in ("curl", "wget"):
+    for tool in ("curl", "wget", "aria2c"):
         if not getattr(args, tool):
             print("%s not installed: skipped" % tool)
+    if not args.nginx:
+        print("nginx not installed (scripts/setup.sh bench installs it): the Python server runs")
 
     large = int(args.large_gib * (1 << 30))
+    load_before = os.getloadavg()[0]
     work = tempfile.mkdtemp(prefix="holwerk-bench-", dir=args.folder)
     table = []
     try:
         make_source(os.path.join(work, "large.bin"), large)
         make_source(os.path.join(work, "small.bin"), args.small_bytes)
-        ca, context = make_pki(work)
+        ca = make_pki(work)
         env = bench_env(os.path.join(work, "home"), ca)
         output = os.path.join(work, "download.out")
-        for server in (FileServer(work), FileServer(work, context)):
-            for name, size, runs in (("large.bin", large, args.large_runs),
-                                     ("small.bin", args.small_bytes, args.small_runs)):
-                commands = tool_commands(args, ca, server.url(name), output)
-                results = measure_cell(commands, size, runs, env, work, output)
-                table.append((server.url(name).split(":")[0].upper(), size, runs, results))
-            server.listener.close()
+        server = NginxServer(args.nginx, work) if args.nginx else PythonServer(work)
+        try:
+            for scheme in ("http", "https"):
+                for name, size, runs in (("large.bin", large, args.large_runs),
+                                         ("small.bin", args.small_bytes, args.small_runs)):
+                    commands = tool_commands(args, ca, server.url(scheme, name), output)
+                    results = measure_cell(commands, size, runs, env, work, output)
+                    table.append((scheme.upper(), size, runs, results))
+        finally:
+            server.close()
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
-    print("downloads from 127.0.0.1 into %s, tools in turns; median of the timed runs, "
-          "peak RSS of the warm-up run" % args.folder)
+    print("server: %s; %d cores, load average %.2f before and %.2f after; downloads from "
+          "127.0.0.1 into %s, tools in turns; median of the timed runs, peak RSS of the warm-up "
+          "run" % (server.name, os.cpu_count(), load_before, os.getloadavg()[0], args.folder))
     print("%-5s %12s %4s  %-8s %9s %6s %9s %9s" % ("", "bytes", "runs", "tool", "wall s",
                                                   "/curl", "CPU s", "RSS MiB"))
     for scheme, size, runs, results in table:
-        medians = {name: statistics.median(r[0] for r in rows[1:]) for name, rows in results.items()}
         for name, rows in results.items():
-            ratio = "%6.2f" % (medians[name] / medians["curl"]) if "curl" in medians else "     -"
+            ratio = "     -"
+            if "curl" in results:
+                ratio = "%6.2f" % statistics.median(
+                    run[0] / curl[0] for run, curl in zip(rows[1:], results["curl"][1:]))
             print("%-5s %12d %4d  %-8s %9.4f %s %9.4f %9.1f"
-                  % (scheme, size, runs, name, medians[name], ratio,
+                  % (scheme, size, runs, name, statistics.median(r[0] for r in rows[1:]), ratio,
                      statistics.median(r[1] for r in rows[1:]), rows[0][2] / 1024))
 
 

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs what building and testing Holwerk needs, from Debian's packages, and
-# only what is missing. Usage: scripts/setup.sh [native]
-#   ("native": only what building and running the native program needs)
+# only what is missing. Usage: scripts/setup.sh [native|bench]
+#   ("native": only what building and running the native program needs;
+#    "bench": that and the benchmark's server and tools, which no test needs)
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev googletest python3 openssl curl
           util-linux time strace)
-if [ "${1:-}" != native ]; then
+if [ "${1:-}" = bench ]; then
+    packages+=(nginx wget aria2)
+elif [ "${1:-}" != native ]; then
     packages+=(g++-mingw-w64-x86-64-posix wine wine64 icoutils)
     # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
     packages+=(clang libclang-rt-14-dev)
@@ -38,6 +41,15 @@ sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 echo "Installing: ${missing[*]} ${missing_release[*]}"
 "${sudo[@]}" apt-get update -q
+# nginx's package starts a system service on port 80 when it is installed,
+# which can fail the installation; the benchmark runs an nginx of its own.
+# invoke-rc.d and deb-systemd-invoke ask this policy first (101: not now).
+policy=/usr/sbin/policy-rc.d
+if [ "${1:-}" = bench ] && [ ! -e "$policy" ]; then
+    trap '"${sudo[@]}" rm -f "$policy"' EXIT
+    printf '#!/bin/sh\nexit 101\n' | "${sudo[@]}" tee "$policy" >/dev/null
+    "${sudo[@]}" chmod 755 "$policy"
+fi
 if [ ${#missing[@]} -gt 0 ]; then
     # With their recommended packages: Wine's TLS (GnuTLS) and Kerberos
     # libraries are only recommended, and WinINet needs the first for HTTPS.

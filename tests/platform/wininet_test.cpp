@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -140,12 +141,13 @@ struct Exchange {
         return HttpSendRequestA(request, nullptr, 0, nullptr, 0) || Failed();
     }
 
-    /// Reads the body; false with `error` when a read fails (what came before
-    /// stays in `body`).
-    bool ReadBody(std::string& body) {
-        std::vector<char> piece(65536);
+    /// Reads the body in pieces of `pieceBytes`, the download's size unless
+    /// told; false with `error` when a read fails (what came before stays in
+    /// `body`).
+    bool ReadBody(std::string& body, DWORD pieceBytes = 65536) {
+        std::vector<char> piece(pieceBytes);
         for (DWORD count = 1; count != 0; body.append(piece.data(), count)) {
-            if (!InternetReadFile(request, piece.data(), 65536, &count)) return Failed();
+            if (!InternetReadFile(request, piece.data(), pieceBytes, &count)) return Failed();
         }
         return true;
     }
@@ -218,6 +220,36 @@ TEST(WinInetContract, HeaderQueriesFollowWindowsRules) {
                                &status, &size, nullptr));
     EXPECT_EQ(status, 302u);
     EXPECT_EQ(size, sizeof(DWORD));
+}
+
+// A body larger than the client's own buffers arrives whole and in order,
+// framed by its length or by chunks, whatever the size of the reads.
+TEST(WinInetContract, LargeBodiesArriveWholeInAnyReadSize) {
+    std::string body(3 * 1024 * 1024 + 7, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7919 % 251);
+    std::string chunks;
+    for (std::size_t at = 0; at < body.size(); at += 100000) {
+        const std::string piece = body.substr(at, 100000);
+        char size[16] = {};
+        std::to_chars(size, size + sizeof size, piece.size(), 16);
+        chunks += std::string(size) + "\r\n" + piece + "\r\n";
+    }
+    const std::string ok = "HTTP/1.1 200 OK\r\n";
+    const std::string responses[] = {
+        ok + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
+        ok + "Transfer-Encoding: chunked\r\n\r\n" + chunks + "0\r\n\r\n"};
+    for (const std::string& response : responses) {
+        for (const DWORD pieceBytes : {65536u, 4097u, 1536u * 1024u}) {
+            SCOPED_TRACE(response.substr(0, 40) + std::to_string(pieceBytes));
+            Server server(response);
+            Exchange exchange;
+            std::string received;
+            ASSERT_TRUE(exchange.Send(server.port, "/"));
+            EXPECT_TRUE(exchange.ReadBody(received, pieceBytes));
+            // Not EXPECT_EQ, which would print megabytes.
+            EXPECT_TRUE(received == body) << received.size() << " bytes";
+        }
+    }
 }
 
 // A body cut short (by its length or without its last chunk) must never pass

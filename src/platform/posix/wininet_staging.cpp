@@ -11,7 +11,7 @@ StagingBuffer::StagingBuffer(std::size_t capacity)
     : bytes_(std::make_unique_for_overwrite<char[]>(capacity)), capacity_(capacity) {}
 
 bool StagingBuffer::Append(const char* data, std::size_t size) {
-    if (size > RoomBehind()) {
+    if (size > capacity_ - end_) {
         if (!Empty()) return false;
         // Empty, the buffer starts at its front again: only a piece larger
         // than the whole room needs more.

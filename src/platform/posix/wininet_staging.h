@@ -19,9 +19,6 @@ class StagingBuffer {
     /// Whether no byte waits.
     bool Empty() const { return end_ == begin_; }
 
-    /// Bytes that can still be appended.
-    std::size_t RoomBehind() const { return capacity_ - end_; }
-
     /// Appends `size` bytes; false, with nothing taken, when they do not fit
     /// behind the waiting ones. An empty buffer takes a piece of any size,
     /// growing once to it.

@@ -14,13 +14,11 @@ namespace holwerk::posix {
 
 namespace {
 
-// libcurl's receive buffer and the staging buffer in front of the caller.
-// With libcurl's default 16 KiB and a pause per piece a local 1 GiB transfer
-// took almost twice curl's own time. Large buffers make the cost of driving
-// the multi handle vanish; room for two receives lets the transfer stop
-// between receives instead of in the middle of one (see OnBody).
+// libcurl's receive buffer. With libcurl's default 16 KiB and a pause per
+// piece a local 1 GiB transfer took almost twice curl's own time.
 constexpr long ReceiveBufferBytes = 512 * 1024;
-constexpr std::size_t StagingBytes = 2 * ReceiveBufferBytes;
+// What is left of one receive once the caller's buffer is full waits here.
+constexpr std::size_t StagingBytes = ReceiveBufferBytes;
 
 // The response heads of one exchange, interim responses included, and the
 // trailers after the last chunk may each take this much; past it the server's
@@ -135,13 +133,15 @@ bool HttpTransfer::Configure(const TransferRequest& request) {
 // A transfer runs only inside its caller's calls, in these states:
 //   head:     Start() drives libcurl until the final response head is
 //             complete (-> body), or the transfer ends or fails (-> failed).
-//   body:     OnBody stages what libcurl receives. When the staging buffer
-//             has less room than one more receive, or a piece does not fit,
-//             libcurl is paused (paused_) and nothing more is read. Read()
-//             hands out staged bytes; with none left it resumes a paused
-//             libcurl and, if that stages nothing, drives it until bytes are
-//             staged (body), the body is complete (-> finished) or the
-//             transfer fails (-> failed).
+//   body:     Read() hands out staged bytes first and, while its caller's
+//             buffer has room, lets OnBody copy received pieces straight
+//             into it: it resumes a paused libcurl and drives it until the
+//             buffer is full (body), the body is complete (-> finished) or
+//             the transfer fails (-> failed). Once the buffer is full,
+//             libcurl is paused (paused_) and OnBody stages the rest of the
+//             current receive; a piece that does not fit behind staged bytes
+//             is refused, and libcurl holds it. Pieces that arrive outside a
+//             Read() (with the head) are staged the same way.
 //   finished: Read() hands out what is staged, then zero bytes.
 //   failed:   error_ is set for good; Read() hands out what is staged, then
 //             fails with it.
@@ -173,7 +173,10 @@ bool HttpTransfer::Start(const TransferRequest& request, DWORD& error) {
 }
 
 bool HttpTransfer::Read(char* buffer, std::size_t capacity, std::size_t& count, DWORD& error) {
-    if (staging_.Empty() && error_ == ERROR_SUCCESS && !finished_) {
+    // Staged bytes first; then received pieces go straight into the rest of
+    // the caller's buffer.
+    reader_ = Reader{buffer, capacity, staging_.Take(buffer, capacity)};
+    if (!ReaderFull() && error_ == ERROR_SUCCESS && !finished_) {
         if (paused_) {
             // Resuming hands libcurl's held-back data to OnBody at once,
             // often enough to serve this call without polling.
@@ -181,15 +184,15 @@ bool HttpTransfer::Read(char* buffer, std::size_t capacity, std::size_t& count, 
             const CURLcode result = curl_easy_pause(easy_, CURLPAUSE_CONT);
             if (result != CURLE_OK) error_ = ErrorFromResult(result);
         }
-        if (error_ == ERROR_SUCCESS && staging_.Empty()) Drive(Until::BodyStaged);
+        if (error_ == ERROR_SUCCESS && !ReaderFull()) Drive(Until::ReaderFull);
     }
+    count = reader_.filled;
+    reader_ = Reader{};
     // What arrived before a failure is handed out first.
-    count = 0;
-    if (staging_.Empty() && error_ != ERROR_SUCCESS) {
+    if (count == 0 && error_ != ERROR_SUCCESS) {
         error = error_;
         return false;
     }
-    count = staging_.Take(buffer, capacity);
     return true;
 }
 
@@ -212,7 +215,7 @@ bool HttpTransfer::Drive(Until until) {
             return false;
         }
         CollectResult();
-        if (until == Until::HeadComplete ? headComplete_ : !staging_.Empty()) return true;
+        if (until == Until::HeadComplete ? headComplete_ : ReaderFull()) return true;
         if (finished_ || error_ != ERROR_SUCCESS) return false;
 
         const Clock::time_point now = Clock::now();
@@ -351,19 +354,25 @@ std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
 std::size_t HttpTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* self) {
     auto* transfer = static_cast<HttpTransfer*>(self);
     const std::size_t bytes = size * count;
-    if (!transfer->staging_.Append(data, bytes)) {
-        // Full: libcurl keeps this piece and stops reading until the caller
-        // has drained the staging buffer.
+    Reader& reader = transfer->reader_;
+    const std::size_t direct = std::min(bytes, reader.capacity - reader.filled);
+    // Bytes wait only once the caller's buffer is full, so a piece that does
+    // not fit behind them was not touched: libcurl keeps all of it and stops
+    // reading until the caller has drained the staging buffer.
+    if (direct < bytes && !transfer->staging_.Append(data + direct, bytes - direct)) {
         transfer->paused_ = true;
         return CURL_WRITEFUNC_PAUSE;
     }
+    if (direct > 0) {
+        std::memcpy(reader.buffer + reader.filled, data, direct);
+        reader.filled += direct;
+    }
     transfer->progress_ += bytes;
-    if (!transfer->paused_ &&
-        transfer->staging_.RoomBehind() < static_cast<std::size_t>(ReceiveBufferBytes)) {
-        // Less room than one more receive: stop libcurl before it reads
-        // again. The rest of the current receive still arrives here and
-        // fits; refusing a piece instead would make libcurl copy the whole
-        // remainder aside on every pause.
+    if (!transfer->paused_ && transfer->ReaderFull()) {
+        // The caller's buffer is full: stop libcurl before it receives
+        // again. The rest of the current receive still arrives here and is
+        // staged; refusing a piece instead would make libcurl copy the whole
+        // remainder aside.
         transfer->paused_ = true;
         curl_easy_pause(transfer->easy_, CURLPAUSE_RECV);
     }

@@ -3,8 +3,9 @@
 // One HTTP exchange over libcurl's multi interface, driven by the caller's
 // own calls instead of a callback loop: Start() returns once the final
 // response head has arrived, Read() hands the body out in the caller's
-// pieces through a bounded staging buffer. Used by the WinINet functions of
-// this folder only.
+// pieces, received straight into the caller's buffer where they fit and
+// through a bounded staging buffer where they do not. Used by the WinINet
+// functions of this folder only.
 
 #include <curl/curl.h>
 
@@ -44,8 +45,9 @@ class HttpTransfer {
     /// False with a WinINet error code when that fails.
     bool Start(const TransferRequest& request, DWORD& error);
 
-    /// Copies up to `capacity` body bytes into `buffer`. Zero bytes with true
-    /// means the body is complete; a body cut short fails instead.
+    /// Copies up to `capacity` body bytes into `buffer`, fewer only where the
+    /// body ends or fails first. Zero bytes with true means the body is
+    /// complete; a body cut short fails instead.
     bool Read(char* buffer, std::size_t capacity, std::size_t& count, DWORD& error);
 
     /// Makes a running or later Start() or Read() fail with 12017 promptly.
@@ -71,9 +73,17 @@ class HttpTransfer {
     static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
     // What Drive() waits for.
-    enum class Until { HeadComplete, BodyStaged };
+    enum class Until { HeadComplete, ReaderFull };
+
+    // The caller's buffer during a Read(); none outside one.
+    struct Reader {
+        char* buffer = nullptr;
+        std::size_t capacity = 0;
+        std::size_t filled = 0;
+    };
 
     bool Configure(const TransferRequest& request);
+    bool ReaderFull() const { return reader_.filled == reader_.capacity; }
     // Runs libcurl until `until` holds or the transfer ends; false when it
     // failed (error_ set) or stayed idle past its limit.
     bool Drive(Until until);
@@ -106,7 +116,8 @@ class HttpTransfer {
     bool closeNotifyReceived_ = false;  // the server ended TLS with close_notify
     bool overTls_ = false;              // the final head came over TLS
 
-    StagingBuffer staging_;  // body bytes between libcurl and the caller
+    Reader reader_;          // where received pieces go first
+    StagingBuffer staging_;  // the rest of a receive that filled the reader
     bool paused_ = false;    // libcurl holds back what it receives
 
     bool bodyOverrun_ = false;  // more came than the Content-Length announced
