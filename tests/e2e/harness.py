@@ -5,10 +5,10 @@ HOLWERK_BUILD_DIR, HOLWERK_UPDATE_HOST and HOLWERK_TRUST_CA (the tool that adds
 a certificate to the Wine user's root store)."""
 
 import collections
+import contextlib
 import datetime
 import fcntl
 import getpass
-import hashlib
 import os
 import random
 import re
@@ -92,39 +92,34 @@ def pki(name):
     folder = os.path.join(BUILD_DIR, "e2e-pki")
     marker, hosts = os.path.join(folder, "complete"), ["localhost", UPDATE_HOST]
 
-    def openssl(*args):
-        subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
-
     with open(folder + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if not os.path.exists(marker) or slurp(marker, "r").split() != hosts:
             shutil.rmtree(folder, ignore_errors=True)
             os.makedirs(folder)
-            for ca in ("ca", "other-ca"):
-                openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", CERTIFICATE_DAYS,
-                        "-keyout", ca + ".key", "-out", ca + ".pem", "-subj", "/CN=Holwerk " + ca,
-                        "-addext", "basicConstraints=critical,CA:TRUE",
-                        "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-            names = ",".join("DNS:" + host for host in hosts)
-            for cert, ca, san in (("server", "ca", names), ("wronghost", "ca", "DNS:wrong.invalid"),
-                                  ("other", "other-ca", names)):
-                put(os.path.join(folder, cert + ".ext"), "subjectAltName=%s\nbasicConstraints="
-                    "CA:FALSE\nextendedKeyUsage=serverAuth\n" % san)
-                openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", cert + ".key",
-                        "-out", cert + ".csr", "-subj", "/CN=localhost")
-                openssl("x509", "-req", "-in", cert + ".csr", "-CA", ca + ".pem", "-CAkey",
-                        ca + ".key", "-CAcreateserial", "-days", CERTIFICATE_DAYS, "-extfile",
-                        cert + ".ext", "-out", cert + ".pem")
+            ca = ["basicConstraints=critical,CA:TRUE", "keyUsage=critical,keyCertSign,cRLSign"]
+            leaf = ["basicConstraints=CA:FALSE", "extendedKeyUsage=serverAuth"]
+            names = "subjectAltName=" + ",".join("DNS:" + host for host in hosts)
+            for cert, issuer, extensions in (
+                    ("ca", None, ca), ("other-ca", None, ca), ("server", "ca", [names, *leaf]),
+                    ("wronghost", "ca", ["subjectAltName=DNS:wrong.invalid", *leaf]),
+                    ("other", "other-ca", [names, *leaf])):
+                issued = ["-CA", issuer + ".pem", "-CAkey", issuer + ".key"] if issuer else []
+                subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
+                                CERTIFICATE_DAYS, "-keyout", cert + ".key", "-out", cert + ".pem",
+                                "-subj", "/CN=" + ("localhost" if issuer else "Holwerk " + cert),
+                                *issued, *sum((["-addext", text] for text in extensions), [])],
+                               cwd=folder, check=True, capture_output=True)
             put(marker, " ".join(hosts))
         if UNDER_WINE:
             der = ssl.PEM_cert_to_DER_cert(slurp(os.path.join(folder, "ca.pem"), "r"))
             trusted = os.path.join(RUNNER[1], "holwerk-trusted-ca.txt")
-            if not os.path.exists(trusted) or slurp(trusted) != hashlib.sha256(der).digest():
+            if not os.path.exists(trusted) or slurp(trusted) != der:
                 put(os.path.join(folder, "ca.der"), der)
                 subprocess.run(RUNNER + [os.environ["HOLWERK_TRUST_CA"],
                                          "Z:" + os.path.join(folder, "ca.der")],
                                check=True, timeout=RUN_TIMEOUT, stdout=subprocess.DEVNULL)
-                put(trusted, hashlib.sha256(der).digest())
+                put(trusted, der)
     return os.path.join(folder, "ca.pem") if name == "ca" else tuple(
         os.path.join(folder, name + suffix) for suffix in (".pem", ".key"))
 
@@ -206,11 +201,8 @@ class Server:
             threading.Thread(target=self._serve, args=(connection,), daemon=True).start()
 
     def _serve(self, connection):
-        try:
-            with connection:
-                self._handle(connection)
-        except (OSError, ValueError):
-            pass
+        with connection, contextlib.suppress(OSError, ValueError):
+            self._handle(connection)
 
     def _handle(self, connection):
         if self.tunnel:

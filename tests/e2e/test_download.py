@@ -21,13 +21,14 @@ TOO_MANY = "Fehler: Zu viele Weiterleitungen."
 OTHER_CA = 12057 if UNDER_WINE else 12045
 NATIVE = UNDER_WINE and "the native client's own bounds; Wine's client takes any head"
 TLS_CLOSE = UNDER_WINE and "the native client's own promise; Wine's is Wine's"
-NATIVE_CA = UNDER_WINE and "the native layer's own CA file"
-NATIVE_FILES = UNDER_WINE and "the native layer's own file system"
+NATIVE_FILES = UNDER_WINE and "the native layer's own files"
 COMMIT_FAILED = "Fehler: Ausgabedatei kann nicht übernommen werden: Windows-Fehler %d"
 SEPARATOR = "\\" if UNDER_WINE else "/"
 HEAD_BOUND = 64 * 1024  # the native client's bound of a response head
 FLAT = 64 << 20  # peak memory of a run that refuses a huge or endless head
 # Beyond ASCII and beyond the old path limit of 260 characters.
+PLANTS = {"dir": (stat.S_IFDIR, os.mkdir), "fifo": (stat.S_IFIFO, os.mkfifo),
+          "link": (stat.S_IFLNK, lambda path: os.symlink("nirgendwo", path))}  # dangling
 DEEP = SEPARATOR.join(["Ordner-%d-%s" % (level, "ä" * 30) for level in range(8)] + ["Größe-ü€.bin"])
 
 
@@ -51,7 +52,7 @@ def report(size, url, redirects=0, status=200, method="GET", name="ziel.bin"):
 # `reply` answers the path, or is every route the run needs; the exit code,
 # standard error and output lines ({url}: the start URL); `stored`: the target
 # after a success (None: the last route's body); `older`: the target holds
-# OLD and --force is given; `existing`: bytes, "dir" or "fifo" at the target;
+# OLD and --force is given; `existing`: bytes or a PLANTS kind at the target;
 # `requests`: the request lines the server sees; `peak`: a memory bound;
 # `skip`: why not on this build.
 Row = collections.namedtuple(
@@ -96,6 +97,8 @@ def cases(http, https, bad, proxy, fifo):
             existing="dir", args=("--quiet", "--force")),
         Row("/exists", Reply(body=b"new"), 5, [COMMIT_FAILED % 5, "HTTP-Status: 200"],
             existing="fifo", args=("--quiet", "--force"), skip=NATIVE_FILES),
+        Row("/exists", Reply(body=b"new"), 5, [EXISTS], existing="link", requests=[],
+            skip=NATIVE_FILES),
         # A 204 has no body, whatever follows it or its headers announce.
         Row("/no-content", Reply(204, body=b"not-the-body"), 0, stored=b""),
         Row("/no-content-length", Reply(raw=b"HTTP/1.1 204 No Content\r\nContent-Length: 12\r\n"
@@ -208,7 +211,7 @@ def cases(http, https, bad, proxy, fifo):
                                  b"\r\n\r\n5\r\nhello\r\n"), 3, read_failed(12030),
             server=https, skip=TLS_CLOSE),
         Row("/x", Reply(body=b"never"), 3, [SEND_FAILED % 12175], server=https,
-            env={"SSL_CERT_FILE": fifo}, timeout=PROMPT, requests=[], skip=NATIVE_CA),
+            env={"SSL_CERT_FILE": fifo}, timeout=PROMPT, requests=[], skip=NATIVE_FILES),
     ]
     for start, location in (("https", "http://"), ("https", "HTTP://"), ("https", "http:"),
                             ("HTTPS", "http://")):
@@ -259,17 +262,14 @@ class DownloadTest(harness.ProgramTestCase):
                 self.check(row)
 
     def check(self, row):
-        for name in self.listing():
-            (shutil.rmtree if os.path.isdir(self.path(name)) else os.remove)(self.path(name))
+        shutil.rmtree(self.cwd), os.makedirs(self.cwd)
         server, local = row.server or self.http, self.path(*row.target.split(SEPARATOR))
         routes = row.reply if isinstance(row.reply, dict) else {row.path.split("#")[0]: row.reply}
         server.routes.update(routes)
         url, before = row.url or server.url(row.path), len(server.requests)
         os.makedirs(os.path.dirname(local), exist_ok=True)
-        if row.existing == "dir":
-            os.mkdir(local)
-        elif row.existing == "fifo":
-            os.mkfifo(local)
+        if row.existing in PLANTS:
+            PLANTS[row.existing][1](local)
         elif row.older or row.existing:
             harness.put(local, row.existing or OLD)
         run = self.run_program(*row.args, *(("--force",) if row.older else ()), url,
@@ -280,11 +280,11 @@ class DownloadTest(harness.ProgramTestCase):
         kept = row.code == 0 or row.older or row.existing
         self.assertEqual(os.listdir(os.path.dirname(local)), [os.path.basename(local)] if kept
                          else [])
-        if row.code == 0 or row.older or row.existing not in (None, "dir", "fifo"):
+        if row.existing in PLANTS:
+            self.assertEqual(stat.S_IFMT(os.lstat(local).st_mode), PLANTS[row.existing][0])
+        elif kept:
             stored = list(routes.values())[-1].body if row.stored is None else row.stored
             self.assertEqual(harness.slurp(local), stored if row.code == 0 else row.existing or OLD)
-        if row.existing == "fifo":
-            self.assertTrue(stat.S_ISFIFO(os.lstat(local).st_mode))
         sent = server.requests[before:]
         if row.requests is not None:
             self.assertEqual([line for line, _ in sent], row.requests)
@@ -301,18 +301,12 @@ class DownloadTest(harness.ProgramTestCase):
         """Another process puts a file at the target (it stays), or renames
         the target's folder (the temporary file goes with it, and is still
         removed)."""
-        def appear():
-            harness.put(self.path("sub", "ziel.bin"), OLD)
-            return ["ziel.bin"], 183
-
-        def rename_folder():
-            os.rename(self.path("sub"), self.path("moved"))
-            return [], 3
-
         self.http.routes["/slow"] = Reply(size=1 << 20, pace=0.1)
-        for change, folder, skip in ((appear, "sub", None), (rename_folder, "moved", UNDER_WINE and
-                                     "Windows refuses to rename a folder with an open file")):
-            with self.subTest(change.__name__):
+        for change, folder, error, skip in (
+                (lambda: harness.put(self.path("sub", "ziel.bin"), OLD), "sub", 183, None),
+                (lambda: os.rename(self.path("sub"), self.path("moved")), "moved", 3, UNDER_WINE
+                 and "Windows refuses to rename a folder with an open file")):
+            with self.subTest(folder):
                 if skip:
                     self.skipTest(skip)
                 shutil.rmtree(self.cwd), os.makedirs(self.path("sub"))
@@ -324,13 +318,12 @@ class DownloadTest(harness.ProgramTestCase):
                     self.assertIsNone(process.poll(), "the download ended before its temporary "
                                       "file")
                     time.sleep(0.02)
-                left, error = change()
+                change()
                 self.assertEqual((process.communicate(timeout=60), process.returncode), ((b"", lines(
                     COMMIT_FAILED % error, "HTTP-Status: 200")), 5))
-                self.assertEqual(sorted(os.listdir(self.path(folder))), left)
-                if left:
-                    self.assertEqual(self.read(os.path.join("sub", "ziel.bin")), OLD)
-
+                self.assertEqual({name: self.read(os.path.join(folder, name)) for name in
+                                  os.listdir(self.path(folder))}, {"ziel.bin": OLD} if error == 183
+                                 else {})
 
 if __name__ == "__main__":
     unittest.main()
