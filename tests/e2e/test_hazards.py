@@ -36,11 +36,6 @@ Fault = collections.namedtuple("Fault", "args path code error held")
 Lookup = collections.namedtuple("Lookup", "url code stored err")
 
 
-def no_core_file():
-    """SIGQUIT and SIGXCPU would leave a core file in the folder."""
-    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
-
-
 class HazardTest(harness.ProgramTestCase):
 
     @classmethod
@@ -85,8 +80,10 @@ class HazardTest(harness.ProgramTestCase):
         for number, (path, body, latest) in enumerate(rounds):
             sent, older = SIGNALS[number % len(SIGNALS)], OLD if number % 2 == 0 else None
             with self.subTest(seed=seed, round=number, signal=sent.name, older=older):
+                # No core file of SIGQUIT or SIGXCPU in the folder.
                 process = self.start("--quiet", *self.clear(older), self.url(path), "ziel.bin",
-                                     preexec_fn=no_core_file)
+                                     preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE,
+                                                                           (0, 0)))
                 while UNDER_WINE and process.poll() is None and not any(
                         name.startswith("ziel.bin.part-") for name in self.listing()):
                     time.sleep(0.05)
