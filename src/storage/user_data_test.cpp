@@ -30,7 +30,7 @@ TEST(UserDataTest, WriteTextFileAtomicSkipsTakenTemporaryNames) {
     take(Attempts);
     EXPECT_FALSE(WriteTextFileAtomic(path, "neuer", FixedTicks));
     EXPECT_EQ(ReadWholeFile(path), "neu");
-    EXPECT_EQ(scratch.Entries().size(), Attempts + 1u);
+    EXPECT_EQ(Entries(scratch.path()).size(), Attempts + 1u);
 }
 
 // The state file and the installation ID's file are small: a larger file

@@ -57,18 +57,18 @@ class ScratchFolder {
     /// The path of `name` inside the folder.
     std::string Path(const std::string& name) const { return path_ + PathSeparator + name; }
 
-    /// The names in the folder, sorted.
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(PathOfUtf8(path_)))
-            names.push_back(Utf8Of(entry.path().filename()));
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
   private:
     std::string path_;
 };
+
+/// The names in the folder at `path`, sorted.
+inline std::vector<std::string> Entries(const std::string& path) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(PathOfUtf8(path)))
+        names.push_back(Utf8Of(entry.path().filename()));
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 /// Writes `bytes` as the whole file at `path`.
 inline void WriteWholeFile(const std::string& path, const std::string& bytes) {
