@@ -153,7 +153,8 @@ class PackagesTest(unittest.TestCase):
 
 
 class InstallerTablesTest(unittest.TestCase):
-    """The MSI's tables as msiinfo reads them."""
+    """The MSI's tables as msiinfo reads them, and winget's manifests of the
+    MSI as a YAML reader reads them."""
 
     def setUp(self):
         self.package = os.path.join(DIST, MSI)
@@ -183,12 +184,7 @@ class InstallerTablesTest(unittest.TestCase):
                          [["NOT " + newer_found[0],
                            "Eine neuere Version von Holwerk ist bereits installiert."]])
 
-
-
-class WingetManifestsTest(unittest.TestCase):
-    """winget's manifest set of the MSI, as read by a YAML reader."""
-
-    def test_manifests_are_one_package_version_and_name_this_msi_by_address_and_hash(self):
+    def test_winget_manifests_are_one_package_version_and_name_this_msi_by_address_and_hash(self):
         manifests = winget_manifests(DIST)
         self.assertEqual(sorted(manifests), ["defaultLocale", "installer", "version"])
         version, installer, locale = (manifests[kind][1] for kind in
@@ -203,18 +199,16 @@ class WingetManifestsTest(unittest.TestCase):
                          {(identifier, VERSION, version["ManifestVersion"])})
         self.assertEqual(version["DefaultLocale"], locale["PackageLocale"])
 
-        package = os.path.join(DIST, MSI)
-        properties = dict(msi_table(package, "Property"))
         [entry] = installer["AppsAndFeaturesEntries"]
         self.assertEqual([installer["ProductCode"], entry["ProductCode"], entry["UpgradeCode"],
                           entry["DisplayVersion"]],
-                         [properties["ProductCode"], properties["ProductCode"],
-                          properties["UpgradeCode"], VERSION])
+                         [self.properties["ProductCode"], self.properties["ProductCode"],
+                          self.properties["UpgradeCode"], VERSION])
         [x64] = installer["Installers"]
         with open(ROOT + "/build/windows/CMakeCache.txt") as cache:
             download = re.search(r"^HOLWERK_DOWNLOAD_URL:STRING=(.*)$", cache.read(), re.M).group(1)
         self.assertEqual([x64["Architecture"], x64["InstallerUrl"], x64["InstallerSha256"]],
-                         ["x64", download + MSI, sha256(package).upper()])
+                         ["x64", download + MSI, sha256(self.package).upper()])
 
 
 class InstallerUnderWineTest(unittest.TestCase):
@@ -324,10 +318,8 @@ class InstallerUnderWineTest(unittest.TestCase):
 
     def test_newer_version_replaces_an_older_one_which_cannot_replace_it_again(self):
         older = self.build_older()
-        older_properties, properties = (dict(msi_table(package, "Property"))
-                                        for package in (older, os.path.join(DIST, MSI)))
-        self.assertEqual(older_properties["UpgradeCode"], properties["UpgradeCode"])
-        self.assertNotEqual(older_properties["ProductCode"], properties["ProductCode"])
+        self.assertNotEqual(dict(msi_table(older, "Property"))["ProductCode"],
+                            dict(msi_table(os.path.join(DIST, MSI), "Property"))["ProductCode"])
         path = self.machine_path()
         self.assertEqual(self.msiexec("/i", older), 0)
         self.assertEqual([entry["DisplayVersion"] for entry in self.installed().values()],
