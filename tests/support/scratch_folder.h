@@ -13,7 +13,6 @@
 
 #include "platform/path_separator.h"
 #include "platform/win32.h"
-#include "support/wine.h"
 
 namespace holwerk {
 
@@ -33,16 +32,13 @@ inline std::filesystem::path PathOfUtf8(const std::string& text) {
 class ScratchFolder {
   public:
     ScratchFolder() {
-        const std::filesystem::path base = std::filesystem::temp_directory_path();
-        for (unsigned attempt = 0;; ++attempt) {
-            const std::filesystem::path candidate =
-                base / ("holwerk-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                        std::to_string(GetTickCount()) + "-" + std::to_string(attempt));
-            if (std::filesystem::create_directory(candidate)) {
-                path_ = Utf8Of(candidate);
-                return;
-            }
+        std::filesystem::path folder;
+        for (unsigned attempt = 0; folder.empty() || !std::filesystem::create_directory(folder);) {
+            folder = std::filesystem::temp_directory_path() /
+                     ("holwerk-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                      std::to_string(GetTickCount()) + "-" + std::to_string(attempt++));
         }
+        path_ = Utf8Of(folder);
     }
     ~ScratchFolder() {
         std::error_code ignored;
