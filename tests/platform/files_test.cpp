@@ -72,6 +72,7 @@ TEST(FilesContract, CreateNewWriteFlushAndReadKeepNameAndBytes) {
         EXPECT_TRUE(ReadFile(file, read.data(), 10, &count, nullptr) && count == 10);
         EXPECT_TRUE(ReadFile(file, read.data(), static_cast<DWORD>(read.size()), &count, nullptr));
         EXPECT_EQ(count, size == 70000 ? data.size() - 10 : read.size());
+        EXPECT_EQ(read.find_first_not_of('\xA5'), data.size() - 10);
         CloseHandle(file);
     }
 }

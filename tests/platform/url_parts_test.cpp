@@ -83,10 +83,7 @@ std::string Combine(const std::string& base, const std::string& relative, DWORD 
     if (!InternetCombineUrlA(base.c_str(), relative.c_str(), buffer.data(), &length, 0)) {
         // Wine leaves the last error unchanged here.
         const DWORD error = RunningUnderWine() ? 122 : GetLastError();
-        return std::string("error ")
-            .append(std::to_string(error))
-            .append(" needs ")
-            .append(std::to_string(length));
+        return std::string("error ") + std::to_string(error) + " needs " + std::to_string(length);
     }
     EXPECT_EQ(length, std::strlen(buffer.data()));
     return buffer.data();
