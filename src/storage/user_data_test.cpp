@@ -2,35 +2,46 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "support/scratch_folder.h"
-#include "support/temporary_names.h"
 
 namespace holwerk {
 namespace {
 
-DWORD FixedTicks() { return 0x2A; }
+// Counts up by one per call from 0x2A, so that attempt n is given 0x2A + n - 1.
+DWORD tick = 0x2A;
+DWORD CountingTicks() { return tick++; }
+
+// Attempt n's name: path + ".tmp-" + process ID + "-" + tick count + "-" + n,
+// the process ID and tick count in upper-case hexadecimal.
+std::string TemporaryName(const std::string& path, int attempt) {
+    char numbers[48];
+    std::snprintf(numbers, sizeof numbers, "%X-%X-%d", static_cast<unsigned>(GetCurrentProcessId()),
+                  static_cast<unsigned>(0x2A + attempt - 1), attempt);
+    return path + ".tmp-" + numbers;
+}
 
 // A temporary file left by a run that died is never used nor removed; the
-// next name is tried, up to the twentieth, and when all twenty are taken the
-// old file stays.
+// next name is tried, with a fresh tick count, up to the twentieth, and when
+// all twenty are taken the old file stays.
 TEST(UserDataTest, WriteTextFileAtomicSkipsTakenTemporaryNames) {
     constexpr int Attempts = 20;
     ScratchFolder scratch;
     const std::string path = scratch.Path("update-state.txt");
-    const auto take = [&](int attempt) {
-        WriteWholeFile(TemporaryName(path, ".tmp-", 0x2A, attempt), "liegen geblieben");
-    };
-    for (int attempt = 1; attempt < Attempts; ++attempt) take(attempt);
-    EXPECT_TRUE(WriteTextFileAtomic(path, "neu", FixedTicks));
+    for (int attempt = 1; attempt < Attempts; ++attempt)
+        WriteWholeFile(TemporaryName(path, attempt), "liegen geblieben");
+    tick = 0x2A;
+    EXPECT_TRUE(WriteTextFileAtomic(path, "neu", CountingTicks));
     EXPECT_EQ(ReadWholeFile(path), "neu");
-    EXPECT_EQ(ReadWholeFile(TemporaryName(path, ".tmp-", 0x2A, 1)), "liegen geblieben");
+    EXPECT_EQ(ReadWholeFile(TemporaryName(path, 1)), "liegen geblieben");
 
-    take(Attempts);
-    EXPECT_FALSE(WriteTextFileAtomic(path, "neuer", FixedTicks));
+    WriteWholeFile(TemporaryName(path, Attempts), "liegen geblieben");
+    tick = 0x2A;
+    EXPECT_FALSE(WriteTextFileAtomic(path, "neuer", CountingTicks));
     EXPECT_EQ(ReadWholeFile(path), "neu");
-    EXPECT_EQ(scratch.Entries().size(), Attempts + 1u);
+    EXPECT_EQ(Entries(scratch.path()).size(), Attempts + 1u);
 }
 
 // The state file and the installation ID's file are small: a larger file

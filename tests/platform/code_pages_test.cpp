@@ -31,10 +31,10 @@ TEST(CodePagesContract, WellFormedTextConvertsToItsUnits) {
         {std::string("a\0b", 3), Units{0x61, 0, 0x62}},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.text));
         std::vector<WCHAR> buffer(16, Guard);
-        ASSERT_TRUE(Utf8ToUtf16(c.text, buffer.data(), 16)) << ::testing::PrintToString(c.text);
-        EXPECT_EQ(Units(buffer.data(), c.units.size() + 1), c.units + WCHAR(0))
-            << ::testing::PrintToString(c.text);
+        ASSERT_TRUE(Utf8ToUtf16(c.text, buffer.data(), 16));
+        EXPECT_EQ(Units(buffer.data(), c.units.size() + 1), c.units + WCHAR(0));
         EXPECT_EQ(Utf16ToUtf8(buffer.data()), c.text.substr(0, c.text.find('\0')));
     }
 }

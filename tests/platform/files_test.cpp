@@ -49,9 +49,10 @@ bool Move(const std::string& from, const std::string& to, DWORD flags) {
 // included; the bytes come back exactly, and the size with its high part.
 TEST(FilesContract, CreateNewWriteFlushAndReadKeepNameAndBytes) {
     ScratchFolder scratch;
-    const std::string path = scratch.Path(
+    const std::string name =
         "Gr\xC3\xBC\xC3\x9F"
-        "e \xF0\x9F\x98\x80.txt");
+        "e \xF0\x9F\x98\x80.txt";
+    const std::string path = scratch.Path(name);
     const std::string data(70000, '\xA5');
     HANDLE file = Open(path, GENERIC_WRITE, CREATE_NEW);
     DWORD count = 99;
@@ -59,8 +60,7 @@ TEST(FilesContract, CreateNewWriteFlushAndReadKeepNameAndBytes) {
     EXPECT_EQ(count, data.size());
     EXPECT_TRUE(FlushFileBuffers(file));
     EXPECT_TRUE(CloseHandle(file));
-    EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"Gr\xC3\xBC\xC3\x9F"
-                                                          "e \xF0\x9F\x98\x80.txt"});
+    EXPECT_EQ(Entries(scratch.path()), std::vector<std::string>{name});
     for (const unsigned long long size : {70000ull, 0x100000005ull}) {
         // Sparse where the file system allows it; no data is written.
         std::filesystem::resize_file(PathOfUtf8(path), size);
@@ -72,6 +72,7 @@ TEST(FilesContract, CreateNewWriteFlushAndReadKeepNameAndBytes) {
         EXPECT_TRUE(ReadFile(file, read.data(), 10, &count, nullptr) && count == 10);
         EXPECT_TRUE(ReadFile(file, read.data(), static_cast<DWORD>(read.size()), &count, nullptr));
         EXPECT_EQ(count, size == 70000 ? data.size() - 10 : read.size());
+        EXPECT_EQ(read.find_first_not_of('\xA5'), data.size() - 10);
         CloseHandle(file);
     }
 }
@@ -112,33 +113,37 @@ TEST(FilesContract, RefusedCallsReportWindowsCodesAndChangeNothing) {
         SetLastError(0);
         EXPECT_FALSE(cases[i].call()) << "case " << i;
         EXPECT_EQ(GetLastError(), cases[i].error) << "case " << i;
-        EXPECT_EQ(scratch.Entries(), (std::vector<std::string>{"alt", "neu", "ordner"}));
+        EXPECT_EQ(Entries(scratch.path()), (std::vector<std::string>{"alt", "neu", "ordner"}));
         EXPECT_EQ(ReadWholeFile(scratch.Path("alt")) + ReadWholeFile(scratch.Path("neu")),
                   "altneu");
     }
 }
 
 #ifdef __linux__
+// The exit code of `body` run in a child process; -1 if the child did not exit.
+int ExitCodeInChild(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) _exit(body());
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
 // Windows has no FIFOs in the file system; one planted under a small file's
 // name (the update state, the installation ID) must not hang the program.
 TEST(FilesContract, OpeningAFifoForReadingDoesNotWaitForAWriter) {
     ScratchFolder scratch;
     ASSERT_EQ(mkfifo(scratch.Path("fifo").c_str(), 0600), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const int code = ExitCodeInChild([&] {
         alarm(5);
         const HANDLE file = Open(scratch.Path("fifo"), GENERIC_READ, OPEN_EXISTING);
         char buffer[8];
         DWORD read = 99;
-        _exit(file != INVALID_HANDLE_VALUE &&
-                      ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read == 0
-                  ? 0
-                  : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the open or the read waited";
+        const bool done = file != INVALID_HANDLE_VALUE &&
+                          ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read == 0;
+        return done ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0) << "the open or the read waited";
 }
 
 // A name the process created exclusively names that file until it is moved
@@ -149,26 +154,23 @@ TEST(FilesContract, OpeningAFifoForReadingDoesNotWaitForAWriter) {
 TEST(FilesContract, MovesAndDeletionsActOnlyOnTheFileTheNameWasCreatedFor) {
     const struct {
         std::string change;
-        BOOL moved;
         DWORD moveError;
         BOOL deleted;
         DWORD deleteError;
         std::vector<std::string> left;  // in the created file's folder
     } cases[] = {
-        {"swapped", FALSE, ERROR_ACCESS_DENIED, FALSE, ERROR_ACCESS_DENIED, {"neu"}},
-        {"removed", FALSE, ERROR_ACCESS_DENIED, FALSE, ERROR_FILE_NOT_FOUND, {}},
-        {"folder renamed", FALSE, ERROR_PATH_NOT_FOUND, TRUE, 0, {}},
-        {"fifo target", FALSE, ERROR_ACCESS_DENIED, TRUE, 0, {}},
+        {"swapped", ERROR_ACCESS_DENIED, FALSE, ERROR_ACCESS_DENIED, {"neu"}},
+        {"removed", ERROR_ACCESS_DENIED, FALSE, ERROR_FILE_NOT_FOUND, {}},
+        {"folder renamed", ERROR_PATH_NOT_FOUND, TRUE, 0, {}},
+        {"fifo target", ERROR_ACCESS_DENIED, TRUE, 0, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.change);
         ScratchFolder scratch;
         std::filesystem::create_directory(scratch.Path("a"));
-        const std::string created = scratch.Path("a") + PathSeparator + "neu";
+        const std::string created = scratch.Path("a/neu");
         // Beside the created file, or for the FIFO outside its folder.
-        const std::string target = c.change == "fifo target"
-                                       ? scratch.Path("ziel")
-                                       : created.substr(0, created.size() - 3) + "ziel";
+        const std::string target = scratch.Path(c.change == "fifo target" ? "ziel" : "a/ziel");
         const HANDLE file = Open(created, GENERIC_WRITE, CREATE_NEW);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         CloseHandle(file);
@@ -183,19 +185,13 @@ TEST(FilesContract, MovesAndDeletionsActOnlyOnTheFileTheNameWasCreatedFor) {
             ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);
         }
         SetLastError(0);
-        EXPECT_EQ(MoveFileExW(Wide(created).data(), Wide(target).data(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH),
-                  c.moved);
+        EXPECT_FALSE(MoveFileExW(Wide(created).data(), Wide(target).data(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
         EXPECT_EQ(GetLastError(), c.moveError);
         SetLastError(0);
         EXPECT_EQ(DeleteFileW(Wide(created).data()), c.deleted);
         EXPECT_EQ(GetLastError(), c.deleteError);
-        std::vector<std::string> left;
-        for (const auto& entry : std::filesystem::directory_iterator(
-                 PathOfUtf8(scratch.Path(c.change == "folder renamed" ? "b" : "a")))) {
-            left.push_back(Utf8Of(entry.path().filename()));
-        }
-        EXPECT_EQ(left, c.left);
+        EXPECT_EQ(Entries(scratch.Path(c.change == "folder renamed" ? "b" : "a")), c.left);
         EXPECT_EQ(ReadWholeFile(created), c.change == "swapped" ? "fremd" : "<missing>");
         struct stat status;
         EXPECT_EQ(lstat(target.c_str(), &status) == 0 && S_ISFIFO(status.st_mode),
@@ -210,9 +206,7 @@ TEST(FilesContract, MoveWithoutReplacingRefusesTheTargetAlsoWithoutRenameNoRepla
     ScratchFolder scratch;
     WriteWholeFile(scratch.Path("neu"), "neu");
     WriteWholeFile(scratch.Path("alt"), "alt");
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const int code = ExitCodeInChild([&] {
         struct sock_filter filter[] = {
             BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
             BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_renameat2, 0, 1),
@@ -222,22 +216,18 @@ TEST(FilesContract, MoveWithoutReplacingRefusesTheTargetAlsoWithoutRenameNoRepla
         struct sock_fprog program = {static_cast<unsigned short>(std::size(filter)), filter};
         if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
             prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
-            _exit(10);
+            return 10;
         }
-        const bool refused =
-            !Move(scratch.Path("neu"), scratch.Path("alt"), MOVEFILE_WRITE_THROUGH) &&
-            GetLastError() == ERROR_ALREADY_EXISTS;
-        _exit(refused && Move(scratch.Path("neu"), scratch.Path("frei"), MOVEFILE_WRITE_THROUGH)
-                  ? 0
-                  : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 10)
-        GTEST_SKIP() << "no seccomp filter can be installed here";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        if (Move(scratch.Path("neu"), scratch.Path("alt"), MOVEFILE_WRITE_THROUGH) ||
+            GetLastError() != ERROR_ALREADY_EXISTS) {
+            return 1;
+        }
+        return Move(scratch.Path("neu"), scratch.Path("frei"), MOVEFILE_WRITE_THROUGH) ? 0 : 1;
+    });
+    if (code == 10) GTEST_SKIP() << "no seccomp filter can be installed here";
+    EXPECT_EQ(code, 0);
     EXPECT_EQ(ReadWholeFile(scratch.Path("alt")) + ReadWholeFile(scratch.Path("frei")), "altneu");
-    EXPECT_EQ(scratch.Entries(), (std::vector<std::string>{"alt", "frei"}));
+    EXPECT_EQ(Entries(scratch.path()), (std::vector<std::string>{"alt", "frei"}));
 }
 #endif
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/win32.h"
@@ -19,10 +20,9 @@ namespace {
 
 TEST(ShellFolderContract, LocalAppDataIsAnExistingPrivateFolderWithoutTrailingSeparator) {
     ScratchFolder scratch;
-    const std::string unset = "-";
+    constexpr auto unset = std::nullopt;
     const struct {
-        std::string dataHome;
-        std::string home;
+        std::optional<std::string> dataHome, home;
         std::string folder;  // "" when the call fails
     } cases[] = {
         {scratch.Path("a") + "/b//", unset, scratch.Path("a/b")},
@@ -37,15 +37,9 @@ TEST(ShellFolderContract, LocalAppDataIsAnExistingPrivateFolderWithoutTrailingSe
     };
     ScopedEnvironment environment;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.dataHome + " " + c.home);
-        for (const char* name : {"XDG_DATA_HOME", "HOME"}) {
-            const std::string& value = *name == 'H' ? c.home : c.dataHome;
-            if (value == unset) {
-                environment.Unset(name);
-            } else {
-                environment.Set(name, value);
-            }
-        }
+        SCOPED_TRACE(c.dataHome.value_or("-") + " " + c.home.value_or("-"));
+        environment.Set("XDG_DATA_HOME", c.dataHome);
+        environment.Set("HOME", c.home);
         WCHAR buffer[MAX_PATH] = {};
         const HRESULT result =
             SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer);

@@ -14,8 +14,7 @@ namespace {
 
 // The parts as "scheme|host|port|user|password|path|extra", or the error code.
 std::string Crack(const std::string& url) {
-    URL_COMPONENTSA parts;
-    std::memset(&parts, 0, sizeof(parts));
+    URL_COMPONENTSA parts{};
     parts.dwStructSize = sizeof(parts);
     LPSTR* texts[6] = {&parts.lpszScheme,   &parts.lpszHostName, &parts.lpszUserName,
                        &parts.lpszPassword, &parts.lpszUrlPath,  &parts.lpszExtraInfo};
@@ -33,15 +32,12 @@ std::string Crack(const std::string& url) {
     if (!InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
         return std::string("error ").append(std::to_string(GetLastError()));
     }
-    const auto part = [&](int i) {
-        // Every part is zero-terminated right after its reported length.
-        EXPECT_EQ(buffers[i][*lengths[i]], '\0') << url << " part " << i;
-        return std::string(buffers[i].data(), *lengths[i]);
-    };
     // Appended piece by piece: GCC 12 reports a false overlap in "|" + text.
     std::string result;
     for (int i = 0; i < 6; ++i) {
-        result.append(part(i)).append(i < 5 ? "|" : "");
+        // Every part is zero-terminated right after its reported length.
+        EXPECT_EQ(buffers[i][*lengths[i]], '\0') << url << " part " << i;
+        result.append(buffers[i].data(), *lengths[i]).append(i < 5 ? "|" : "");
         if (i == 1) result.append(std::to_string(parts.nPort)).append("|");
     }
     return result;
@@ -87,10 +83,7 @@ std::string Combine(const std::string& base, const std::string& relative, DWORD 
     if (!InternetCombineUrlA(base.c_str(), relative.c_str(), buffer.data(), &length, 0)) {
         // Wine leaves the last error unchanged here.
         const DWORD error = RunningUnderWine() ? 122 : GetLastError();
-        return std::string("error ")
-            .append(std::to_string(error))
-            .append(" needs ")
-            .append(std::to_string(length));
+        return std::string("error ") + std::to_string(error) + " needs " + std::to_string(length);
     }
     EXPECT_EQ(length, std::strlen(buffer.data()));
     return buffer.data();

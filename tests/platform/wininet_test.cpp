@@ -157,9 +157,7 @@ struct Exchange {
         return false;
     }
 
-    HINTERNET root = nullptr;
-    HINTERNET connection = nullptr;
-    HINTERNET request = nullptr;
+    HINTERNET root = nullptr, connection = nullptr, request = nullptr;
     DWORD error = ERROR_SUCCESS;
 };
 

@@ -18,24 +18,18 @@ class ScopedEnvironment {
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
     ~ScopedEnvironment() {
-        for (const auto& [name, value] : saved_) {
-            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
-        }
+        for (const auto& [name, value] : saved_) Apply(name, value);
     }
-    void Set(const std::string& name, const std::string& value) {
-        Save(name);
-        setenv(name.c_str(), value.c_str(), 1);
-    }
-    void Unset(const std::string& name) {
-        Save(name);
-        unsetenv(name.c_str());
+    /// Sets `name` to `value`, or removes it for none.
+    void Set(const std::string& name, const std::optional<std::string>& value) {
+        const char* before = std::getenv(name.c_str());
+        saved_.try_emplace(name, before ? std::optional<std::string>(before) : std::nullopt);
+        Apply(name, value);
     }
 
   private:
-    void Save(const std::string& name) {
-        const char* value = std::getenv(name.c_str());
-        if (saved_.count(name) == 0)
-            saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
+    static void Apply(const std::string& name, const std::optional<std::string>& value) {
+        value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
     }
     std::map<std::string, std::optional<std::string>> saved_;
 };

@@ -13,7 +13,6 @@
 
 #include "platform/path_separator.h"
 #include "platform/win32.h"
-#include "support/wine.h"
 
 namespace holwerk {
 
@@ -33,16 +32,13 @@ inline std::filesystem::path PathOfUtf8(const std::string& text) {
 class ScratchFolder {
   public:
     ScratchFolder() {
-        const std::filesystem::path base = std::filesystem::temp_directory_path();
-        for (unsigned attempt = 0;; ++attempt) {
-            const std::filesystem::path candidate =
-                base / ("holwerk-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                        std::to_string(GetTickCount()) + "-" + std::to_string(attempt));
-            if (std::filesystem::create_directory(candidate)) {
-                path_ = Utf8Of(candidate);
-                return;
-            }
+        std::filesystem::path folder;
+        for (unsigned attempt = 0; folder.empty() || !std::filesystem::create_directory(folder);) {
+            folder = std::filesystem::temp_directory_path() /
+                     ("holwerk-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                      std::to_string(GetTickCount()) + "-" + std::to_string(attempt++));
         }
+        path_ = Utf8Of(folder);
     }
     ~ScratchFolder() {
         std::error_code ignored;
@@ -57,18 +53,18 @@ class ScratchFolder {
     /// The path of `name` inside the folder.
     std::string Path(const std::string& name) const { return path_ + PathSeparator + name; }
 
-    /// The names in the folder, sorted.
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(PathOfUtf8(path_)))
-            names.push_back(Utf8Of(entry.path().filename()));
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
   private:
     std::string path_;
 };
+
+/// The names in the folder at `path`, sorted.
+inline std::vector<std::string> Entries(const std::string& path) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(PathOfUtf8(path)))
+        names.push_back(Utf8Of(entry.path().filename()));
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 /// Writes `bytes` as the whole file at `path`.
 inline void WriteWholeFile(const std::string& path, const std::string& bytes) {
