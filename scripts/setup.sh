@@ -22,8 +22,9 @@ elif [ "${1:-}" != native ]; then
     # The MSI: wixl builds it from the WiX source; msitools' msibuild adds the
     # PATH entry, which wixl cannot express, and msiinfo and msiextract read it
     # back in the release tests; faketime holds the clock at SOURCE_DATE_EPOCH
-    # for wixl, which stamps the summary with the current time.
-    release_packages+=(wixl msitools faketime)
+    # for wixl, which stamps the summary with the current time; PyYAML reads
+    # winget's manifests of the MSI in the release tests.
+    release_packages+=(wixl msitools faketime python3-yaml)
 fi
 
 not_installed() {

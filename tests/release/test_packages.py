@@ -14,7 +14,7 @@ import time
 import unittest
 import zipfile
 
-import yaml_subset
+import yaml
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 DIST = os.path.abspath(os.environ.get("HOLWERK_DIST", os.path.join(ROOT, "dist")))
@@ -63,7 +63,7 @@ def winget_manifests(dist):  # manifest type -> (file name, manifest)
     manifests = {}
     for name in os.listdir(os.path.join(dist, "winget")):
         with open(os.path.join(dist, "winget", name), encoding="utf-8") as file:
-            manifest = yaml_subset.parse(file.read())
+            manifest = yaml.safe_load(file)
         manifests[manifest["ManifestType"]] = (name, manifest)
     return manifests
 
