@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/command_line.h"
@@ -42,24 +42,15 @@ std::vector<std::string> Split(const std::string& text, char at) {
     }
 }
 
-std::string Trim(const std::string& text, const char* blanks = " ") {
-    const std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(blanks) + 1 - first);
-}
+// The blanks of a header line.
+constexpr char Blanks[] = " \t";
+
+bool IsBlankByte(char c) { return c == ' ' || c == '\t'; }
 
 // No control byte, blank or DEL, nor a byte from `limit` on.
-bool Clean(const std::string& text, int limit = 0x100) {
-    for (const char c : text) {
-        const int byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte == 0x7F || byte >= limit) return false;
-    }
-    return true;
-}
-
-std::string SchemeOf(const std::string& url) {
-    const std::size_t colon = url.find(':');
-    return colon == std::string::npos ? "" : ToAsciiLower(url.substr(0, colon));
+bool Clean(const std::string& text, unsigned limit = 0x100) {
+    return std::ranges::none_of(
+        text, [&](unsigned char byte) { return byte <= 0x20 || byte == 0x7F || byte >= limit; });
 }
 
 void CommandLine(const std::string& input, unsigned) {
@@ -68,11 +59,12 @@ void CommandLine(const std::string& input, unsigned) {
     CommandAction action = CommandAction::Download;
     std::string message;
     if (!ParseCommandLine(args, o, action, message)) return Check(!message.empty(), "message");
-    Check(o.timeoutSeconds >= 1 && o.timeoutSeconds <= 300 && o.maxRedirects >= 0 &&
-              o.maxRedirects <= 20,
-          "time-out within 1..300, redirect limit within 0..20");
+    Check(o.timeoutSeconds >= MinTimeoutSeconds && o.timeoutSeconds <= MaxTimeoutSeconds &&
+              o.maxRedirects >= MinRedirectLimit && o.maxRedirects <= MaxRedirectLimit,
+          "time-out and redirect limit within their ranges");
     if (action != CommandAction::Download) return;
-    Check(SchemeOf(o.url) == "http" || SchemeOf(o.url) == "https", "an http or https URL");
+    const std::string url = ToAsciiLower(o.url);
+    Check(url.starts_with("http:") || url.starts_with("https:"), "an http or https URL");
     Check(o.url.find(' ') == std::string::npos && !o.outputPath.empty(), "URL and path usable");
 }
 
@@ -82,18 +74,17 @@ void CommandLine(const std::string& input, unsigned) {
 void TextEncoding(const std::string& text, unsigned parameter) {
     const auto capacity =
         std::max<std::int64_t>(1, std::ssize(text) + 1 - static_cast<int>(parameter % 4));
-    auto buffer = std::make_unique<WCHAR[]>(static_cast<std::size_t>(capacity));
-    if (Utf8ToUtf16(text, buffer.get(), capacity)) {
-        Check(Utf16ToUtf8(buffer.get()) == text.substr(0, text.find('\0')), "exact round trip");
+    std::vector<WCHAR> buffer(static_cast<std::size_t>(capacity));
+    if (Utf8ToUtf16(text, buffer.data(), capacity)) {
+        Check(Utf16ToUtf8(buffer.data()) == text.substr(0, text.find('\0')), "exact round trip");
     }
     // The same bytes as UTF-16 (zero-filled, so terminated): lone surrogates
     // and all must come out as valid UTF-8.
-    auto units = std::make_unique<WCHAR[]>(text.size() / 2 + 1);
-    std::memcpy(units.get(), text.data(), text.size() / 2 * sizeof(WCHAR));
-    const std::string back = Utf16ToUtf8(units.get());
-    auto again = std::make_unique<WCHAR[]>(back.size() + 1);
-    Check(Utf8ToUtf16(back, again.get(), static_cast<std::int64_t>(back.size() + 1)),
-          "UTF-16 converts to valid UTF-8");
+    std::vector<WCHAR> units(text.size() / 2 + 1);
+    std::memcpy(units.data(), text.data(), text.size() / 2 * sizeof(WCHAR));
+    const std::string back = Utf16ToUtf8(units.data());
+    std::vector<WCHAR> again(back.size() + 1);
+    Check(Utf8ToUtf16(back, again.data(), std::ssize(again)), "UTF-16 converts to valid UTF-8");
 }
 
 void Url(const std::string& input, unsigned) {
@@ -118,7 +109,7 @@ void Url(const std::string& input, unsigned) {
 void StateFile(const std::string& text, unsigned) {
     for (const char* key : {"last_check", "newer_seen", "latest_version", "download_url"}) {
         const std::string value = GetStateValue(text, key);
-        Check(value.find('\n') == value.npos && value == Trim(value),
+        Check(value.find('\n') == value.npos && value == TrimmedOf(value, " "),
               "a value is one line's rest, trimmed");
     }
 }
@@ -135,7 +126,7 @@ void Manifest(const std::string& json, unsigned) {
 // the text of a version-4 UUID, whatever the letter case.
 void InstallationId(const std::string& text, unsigned) {
     if (!IsValidInstallationId(text)) return;
-    const std::string id = ToAsciiLower(Trim(text));
+    const std::string id = ToAsciiLower(TrimmedOf(text, " "));
     std::vector<std::size_t> groups;
     for (const std::string& group : Split(id, '-')) groups.push_back(group.size());
     Check(groups == std::vector<std::size_t>{8, 4, 4, 4, 12} &&
@@ -158,7 +149,7 @@ void Framing(const std::string& text, unsigned) {
             Check(encodings.empty(), "no coding beside a length");
             for (const std::string& line : lengths) {
                 for (const std::string& member : Split(line, ',')) {
-                    const std::string digits = Trim(member, " \t");
+                    const std::string digits = TrimmedOf(member, Blanks);
                     Check(!digits.empty() && digits.find_first_not_of("0123456789") == digits.npos,
                           "a length is digits");
                     const std::size_t first =
@@ -169,8 +160,9 @@ void Framing(const std::string& text, unsigned) {
             }
             break;
         case BodyFraming::Chunked:
-            Check(encodings.size() == 1 && ToAsciiLower(Trim(encodings[0], " \t")) == "chunked",
-                  "chunked is one chunked coding");
+            Check(
+                encodings.size() == 1 && ToAsciiLower(TrimmedOf(encodings[0], Blanks)) == "chunked",
+                "chunked is one chunked coding");
             break;
         case BodyFraming::UntilClose:
             Check(lengths.empty() && encodings.empty(), "only nothing leaves the end to the close");
@@ -183,15 +175,13 @@ void Framing(const std::string& text, unsigned) {
     }
 }
 
-bool IsBlankByte(char c) { return c == ' ' || c == '\t'; }
-
 // Lines of a response head, the status line first, as the native client
-// hands them over: a line is taken whole or not at all, a field never
-// begins or ends with a blank, and a framing field is never continued.
+// hands them over: a line is taken whole or not at all, a field is its
+// line's name and trimmed value, and a framing field is never continued.
 void ResponseLines(const std::string& text, unsigned) {
     posix::ResponseHead head;
     std::vector<std::string> taken;
-    std::size_t fields = 0;
+    std::vector<std::pair<std::string, std::string>> fields;  // as their own lines say
     for (const std::string& line : Split(text, '\n')) {
         const posix::ResponseHead before = head;
         const std::size_t colon = line.find(':');
@@ -206,31 +196,19 @@ void ResponseLines(const std::string& text, unsigned) {
         Check(!malformed, "a line without a colon, or a blank before it, is refused");
         taken.push_back(line);
         if (!folded && taken.size() > 1) {
-            ++fields;
-            const std::string& name = head.fields.back().first;
-            const std::string value = Trim(line.substr(colon + 1), " \t");
-            Check(ToAsciiLower(name) == ToAsciiLower(line.substr(0, colon)) &&
-                      head.fields.back().second == value,
-                  "a field is its line's name and trimmed value");
+            fields.emplace_back(line.substr(0, colon), TrimmedOf(line.substr(colon + 1), Blanks));
+            Check(head.fields.back() == fields.back(), "a field is its line's name and value");
         }
     }
     Check(head.lines == taken, "the raw lines are those taken, as they came");
-    Check(head.fields.size() == fields, "a folded line is never a field of its own");
-    for (const auto& field : head.fields) {
-        const std::string& name = field.first;
-        const std::string& value = field.second;
-        Check(!name.empty() && !IsBlankByte(name.front()) && !IsBlankByte(name.back()),
-              "a field name has no blank around it");
-        Check(value == Trim(value, " \t"), "a field value has no blank around it");
+    Check(head.fields.size() == fields.size(), "a folded line is never a field of its own");
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const auto& [name, value] = head.fields[i];
+        Check(!name.empty() && name == TrimmedOf(name, Blanks) && value == TrimmedOf(value, Blanks),
+              "no blank around a field's name or value");
         const std::string lower = ToAsciiLower(name);
         if (lower == "content-length" || lower == "transfer-encoding") {
-            Check(std::any_of(taken.begin() + 1, taken.end(),
-                              [&](const std::string& line) {
-                                  const std::size_t colon = line.find(':');
-                                  return colon != line.npos && line.substr(0, colon) == name &&
-                                         Trim(line.substr(colon + 1), " \t") == value;
-                              }),
-                  "a framing field is exactly its own line");
+            Check(head.fields[i] == fields[i], "a framing field is exactly its own line");
         }
     }
 }

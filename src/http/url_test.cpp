@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace holwerk {
 namespace {
@@ -38,10 +39,8 @@ TEST(SplitHttpUrlTest, SplitsOrRefusesWithTheFirstFailingCheck) {
         EXPECT_EQ(SplitHttpUrl(c.url, host, target, port, isHttps, message), c.message.empty());
         EXPECT_EQ(message, c.message);
         if (!c.message.empty()) continue;
-        EXPECT_EQ(host, c.host);
-        EXPECT_EQ(target, c.target);
-        EXPECT_EQ(port, c.port);
-        EXPECT_EQ(isHttps, c.isHttps);
+        EXPECT_EQ(std::tie(host, target, port, isHttps),
+                  std::tie(c.host, c.target, c.port, c.isHttps));
     }
 }
 

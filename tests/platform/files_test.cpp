@@ -41,17 +41,22 @@ HANDLE Open(const std::string& path, DWORD access, DWORD disposition) {
                        nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+bool CreateNew(const std::string& path) {
+    const HANDLE file = Open(path, GENERIC_WRITE, CREATE_NEW);
+    return file != INVALID_HANDLE_VALUE && CloseHandle(file);
+}
+
 bool Move(const std::string& from, const std::string& to, DWORD flags) {
     return MoveFileExW(Wide(from).data(), Wide(to).data(), flags) != FALSE;
 }
+
+bool Delete(const std::string& path) { return DeleteFileW(Wide(path).data()) != FALSE; }
 
 // The name arrives unchanged, a character beyond the Basic Multilingual Plane
 // included; the bytes come back exactly, and the size with its high part.
 TEST(FilesContract, CreateNewWriteFlushAndReadKeepNameAndBytes) {
     ScratchFolder scratch;
-    const std::string name =
-        "Gr\xC3\xBC\xC3\x9F"
-        "e \xF0\x9F\x98\x80.txt";
+    const std::string name = "Gr\u00FC\u00DFe \U0001F600.txt";
     const std::string path = scratch.Path(name);
     const std::string data(70000, '\xA5');
     HANDLE file = Open(path, GENERIC_WRITE, CREATE_NEW);
@@ -85,20 +90,13 @@ TEST(FilesContract, RefusedCallsReportWindowsCodesAndChangeNothing) {
     WriteWholeFile(scratch.Path("neu"), "neu");
     std::filesystem::create_directory(PathOfUtf8(scratch.Path("ordner")));
     const std::string missing = scratch.Path("fehlt") + PathSeparator + "x";
-    const auto create = [](const std::string& path) {
-        const HANDLE file = Open(path, GENERIC_WRITE, CREATE_NEW);
-        return file != INVALID_HANDLE_VALUE && CloseHandle(file);
-    };
-    const auto remove = [](const std::string& path) {
-        return DeleteFileW(Wide(path).data()) != FALSE;
-    };
     const struct {
         std::function<bool()> call;
         DWORD error;
     } cases[] = {
-        {[&] { return create(scratch.Path("alt")); }, ERROR_FILE_EXISTS},
-        {[&] { return create(scratch.Path("ordner")); }, ERROR_FILE_EXISTS},
-        {[&] { return create(missing); }, ERROR_PATH_NOT_FOUND},
+        {[&] { return CreateNew(scratch.Path("alt")); }, ERROR_FILE_EXISTS},
+        {[&] { return CreateNew(scratch.Path("ordner")); }, ERROR_FILE_EXISTS},
+        {[&] { return CreateNew(missing); }, ERROR_PATH_NOT_FOUND},
         {[&] { return Move(scratch.Path("neu"), scratch.Path("alt"), MOVEFILE_WRITE_THROUGH); },
          ERROR_ALREADY_EXISTS},
         {[&] {
@@ -106,8 +104,8 @@ TEST(FilesContract, RefusedCallsReportWindowsCodesAndChangeNothing) {
          },
          ERROR_ACCESS_DENIED},
         // A clean-up that finds its file gone has nothing left behind.
-        {[&] { return remove(scratch.Path("fehlt")); }, ERROR_FILE_NOT_FOUND},
-        {[&] { return remove(missing); }, ERROR_PATH_NOT_FOUND},
+        {[&] { return Delete(scratch.Path("fehlt")); }, ERROR_FILE_NOT_FOUND},
+        {[&] { return Delete(missing); }, ERROR_PATH_NOT_FOUND},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SetLastError(0);
@@ -155,14 +153,14 @@ TEST(FilesContract, MovesAndDeletionsActOnlyOnTheFileTheNameWasCreatedFor) {
     const struct {
         std::string change;
         DWORD moveError;
-        BOOL deleted;
+        bool deleted;
         DWORD deleteError;
         std::vector<std::string> left;  // in the created file's folder
     } cases[] = {
-        {"swapped", ERROR_ACCESS_DENIED, FALSE, ERROR_ACCESS_DENIED, {"neu"}},
-        {"removed", ERROR_ACCESS_DENIED, FALSE, ERROR_FILE_NOT_FOUND, {}},
-        {"folder renamed", ERROR_PATH_NOT_FOUND, TRUE, 0, {}},
-        {"fifo target", ERROR_ACCESS_DENIED, TRUE, 0, {}},
+        {"swapped", ERROR_ACCESS_DENIED, false, ERROR_ACCESS_DENIED, {"neu"}},
+        {"removed", ERROR_ACCESS_DENIED, false, ERROR_FILE_NOT_FOUND, {}},
+        {"folder renamed", ERROR_PATH_NOT_FOUND, true, 0, {}},
+        {"fifo target", ERROR_ACCESS_DENIED, true, 0, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.change);
@@ -171,9 +169,7 @@ TEST(FilesContract, MovesAndDeletionsActOnlyOnTheFileTheNameWasCreatedFor) {
         const std::string created = scratch.Path("a/neu");
         // Beside the created file, or for the FIFO outside its folder.
         const std::string target = scratch.Path(c.change == "fifo target" ? "ziel" : "a/ziel");
-        const HANDLE file = Open(created, GENERIC_WRITE, CREATE_NEW);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        CloseHandle(file);
+        ASSERT_TRUE(CreateNew(created));
         if (c.change == "swapped") {
             WriteWholeFile(scratch.Path("fremd"), "fremd");
             std::filesystem::rename(scratch.Path("fremd"), created);
@@ -185,11 +181,10 @@ TEST(FilesContract, MovesAndDeletionsActOnlyOnTheFileTheNameWasCreatedFor) {
             ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);
         }
         SetLastError(0);
-        EXPECT_FALSE(MoveFileExW(Wide(created).data(), Wide(target).data(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+        EXPECT_FALSE(Move(created, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
         EXPECT_EQ(GetLastError(), c.moveError);
         SetLastError(0);
-        EXPECT_EQ(DeleteFileW(Wide(created).data()), c.deleted);
+        EXPECT_EQ(Delete(created), c.deleted);
         EXPECT_EQ(GetLastError(), c.deleteError);
         EXPECT_EQ(Entries(scratch.Path(c.change == "folder renamed" ? "b" : "a")), c.left);
         EXPECT_EQ(ReadWholeFile(created), c.change == "swapped" ? "fremd" : "<missing>");

@@ -50,9 +50,8 @@ TEST(ShellFolderContract, LocalAppDataIsAnExistingPrivateFolderWithoutTrailingSe
         EXPECT_TRUE(std::filesystem::is_directory(folder)) << folder;
         EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
         // The next rows find a/b with another mode, and a file on their way.
-        if (c.folder == scratch.Path("a/b")) {
+        if (c.folder == scratch.Path("a/b"))
             std::filesystem::permissions(folder, std::filesystem::perms(0755));
-        }
         WriteWholeFile(scratch.Path("a/b/c/datei"), "x");
     }
     EXPECT_EQ(std::filesystem::status(scratch.Path("a/b")).permissions(),

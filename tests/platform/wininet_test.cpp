@@ -142,8 +142,7 @@ struct Exchange {
     }
 
     /// Reads the body in pieces of `pieceBytes`, the download's size unless
-    /// told; false with `error` when a read fails (what came before stays in
-    /// `body`).
+    /// told; false with `error` when a read fails, `body` keeping what came.
     bool ReadBody(std::string& body, DWORD pieceBytes = 65536) {
         std::vector<char> piece(pieceBytes);
         for (DWORD count = 1; count != 0; body.append(piece.data(), count)) {
