@@ -1,9 +1,8 @@
 """What the machine may do to a run: interrupt it at any moment, race it onto
 one target, limit the file size, fail a file call, or leave a FIFO, a lock, a
-stale temporary file, a broken values file or a dangling link in its way. No
-partial target, no temporary file left, no hang. Most of it is native only:
-under Wine a signal reaches the Wine loader, and the file system and registry
-are Wine's, not the program's own POSIX layer."""
+stale temporary file or a broken values file in its way. No partial target,
+no temporary file left, no hang. Most of it is native only: under Wine a
+signal reaches the Wine loader, and the file system and registry are Wine's."""
 
 import collections
 import fcntl

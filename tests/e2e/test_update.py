@@ -46,8 +46,6 @@ DEADLINE = 15  # s: the whole manifest fetch
 FRAME = b'{"version":"2.3.0","pad":"%s"}'
 LARGEST = FRAME % (b"x" * (MAX_MANIFEST - len(FRAME % b"")))
 WHOLE = len(manifest("2.3.0", PAGE))
-UNUSABLE = (b"https://downloads.example/a\r\nnewer_seen=2000-01-01",
-            b"https://downloads.example/\xc2\x9b2J", b"https://downloads.example/\x9b2J")
 NEWER = state(0, 0, "2.3.0", PAGE)
 
 
@@ -88,9 +86,13 @@ CASES = [
         answer("2.3"), Reply(302, [("Location", "https://%s%s" % (UPDATE_HOST, MANIFEST))]),
         # Whole, but its framing leaves the end in doubt.
         answer(length="%d, %d" % (WHOLE, WHOLE + 1))])
-] + [Row("unusable address %d" % number, b"", Reply(
-    body=b'{"version":"2.3.0","download_url":"' + address + b'"}'), notice(90, DEFAULT),
-    state(0, 0, "2.3.0", DEFAULT)) for number, address in enumerate(UNUSABLE)] + [
+] + [
+    # An address that would break the state file: the forms the program
+    # refuses are the manifest unit tests' table.
+    Row("unusable address", b"", Reply(body=b'{"version":"2.3.0","download_url":"https://'
+                                       b'downloads.example/a\r\nnewer_seen=2000-01-01"}'),
+        notice(90, DEFAULT), state(0, 0, "2.3.0", DEFAULT)),
+] + [
     # The check gives up after 15 seconds, not before, silently, and not
     # again today.
     Row("dripped", b"", answer(pace=4, step=1), [], state(0), timeout=DEADLINE + 10,

@@ -5,6 +5,7 @@ the MSI, and a release signed with a throwaway certificate."""
 
 import hashlib
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -18,8 +19,8 @@ import yaml
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 DIST = os.path.abspath(os.environ.get("HOLWERK_DIST", os.path.join(ROOT, "dist")))
-with open(os.path.join(ROOT, "CMakeLists.txt")) as cmake_file:
-    VERSION = re.search(r"project\(Holwerk VERSION ([0-9.]+)", cmake_file.read()).group(1)
+VERSION = re.search(r"project\(Holwerk VERSION ([0-9.]+)",
+                    pathlib.Path(ROOT, "CMakeLists.txt").read_text()).group(1)
 TAR, ZIP, DEB, MSI = ("holwerk-%s-Linux-x86_64.tar.gz" % VERSION, "holwerk-%s-win64.zip" % VERSION,
                       "holwerk_%s_amd64.deb" % VERSION, "holwerk-%s-x64.msi" % VERSION)
 INSTALL_FOLDER = "C:\\Program Files\\Tolvik Software\\Holwerk"
@@ -35,8 +36,7 @@ def run(*command, **options):
 
 
 def read(path):
-    with open(path, "rb") as file:
-        return file.read()
+    return pathlib.Path(path).read_bytes()
 
 
 def tree(folder):  # relative path -> (mode, bytes)
@@ -60,12 +60,9 @@ def path_entries(path):
 
 
 def winget_manifests(dist):  # manifest type -> (file name, manifest)
-    manifests = {}
-    for name in os.listdir(os.path.join(dist, "winget")):
-        with open(os.path.join(dist, "winget", name), encoding="utf-8") as file:
-            manifest = yaml.safe_load(file)
-        manifests[manifest["ManifestType"]] = (name, manifest)
-    return manifests
+    folder = pathlib.Path(dist, "winget")
+    manifests = [(path.name, yaml.safe_load(path.read_text("utf-8"))) for path in folder.iterdir()]
+    return {manifest["ManifestType"]: (name, manifest) for name, manifest in manifests}
 
 
 def sha256(path):
@@ -195,8 +192,8 @@ class InstallerTablesTest(unittest.TestCase):
                          [self.properties["ProductCode"], self.properties["ProductCode"],
                           self.properties["UpgradeCode"], VERSION])
         [x64] = installer["Installers"]
-        with open(ROOT + "/build/windows/CMakeCache.txt") as cache:
-            download = re.search(r"^HOLWERK_DOWNLOAD_URL:STRING=(.*)$", cache.read(), re.M).group(1)
+        cache = pathlib.Path(ROOT, "build/windows/CMakeCache.txt").read_text()
+        download = re.search(r"^HOLWERK_DOWNLOAD_URL:STRING=(.*)$", cache, re.M).group(1)
         self.assertEqual([x64["Architecture"], x64["InstallerUrl"], x64["InstallerSha256"]],
                          ["x64", download + MSI, sha256(self.package).upper()])
 
