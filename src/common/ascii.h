@@ -20,6 +20,9 @@ inline std::string TrimmedOf(const std::string& text, const char* characters) {
     return text.substr(first, last - first + 1);
 }
 
+/// The digits of upper-case hexadecimal, by value.
+inline constexpr char UpperHexDigits[] = "0123456789ABCDEF";
+
 /// True for a control byte (up to 0x1F, and DEL) or a blank.
 inline bool IsControlOrBlank(unsigned char byte) { return byte <= 0x20 || byte == 0x7F; }
 

@@ -29,15 +29,14 @@ std::string Component(const std::vector<char>& buffer, DWORD length) {
 
 // Percent-escapes blanks, control bytes and every byte from 0x80.
 std::string EscapeUnsafeBytes(const std::string& text) {
-    static const char Hex[] = "0123456789ABCDEF";
     std::string escaped;
     escaped.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (IsControlOrBlank(byte) || byte >= 0x80) {
             escaped += '%';
-            escaped += Hex[byte >> 4];
-            escaped += Hex[byte & 0x0F];
+            escaped += UpperHexDigits[byte >> 4];
+            escaped += UpperHexDigits[byte & 0x0F];
         } else {
             escaped += c;
         }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/ascii.h"
 #include "common/windows_error.h"
 #include "storage/text_encoding.h"
 
@@ -10,10 +11,9 @@ namespace holwerk {
 namespace {
 
 std::string UpperHex(std::uint32_t value) {
-    static constexpr char Digits[] = "0123456789ABCDEF";
     std::string text;
     do {
-        text.insert(text.begin(), Digits[value & 0xF]);
+        text.insert(text.begin(), UpperHexDigits[value & 0xF]);
         value >>= 4;
     } while (value != 0);
     return text;
