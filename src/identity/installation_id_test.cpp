@@ -29,8 +29,8 @@ TEST(InstallationIdTest, RegistryWinsAndEitherStoreRestoresTheOther) {
     const struct {
         DWORD type;
         std::optional<std::string> registry, file;
-        std::string id;  // "" for a new one
-        std::string fileAfter;
+        std::string id;         // "" for a new one
+        std::string fileAfter;  // unused for a new ID: the file holds that ID
     } rows[] = {
         {REG_SZ, IdA, IdB + "\r\n", IdA, IdA + "\r\n"},
         {REG_SZ, "  " + IdA + " ", std::nullopt, IdA, IdA + "\r\n"},
@@ -73,11 +73,10 @@ TEST(InstallationIdTest, RegistryWinsAndEitherStoreRestoresTheOther) {
         ASSERT_TRUE(GetInstallationId(scratch.path(), id));
         if (r.id.empty()) {
             EXPECT_TRUE(IsValidInstallationId(id) && id != IdA) << id;
-            EXPECT_EQ(ReadWholeFile(file), id + "\r\n");
         } else {
             EXPECT_EQ(id, r.id);
-            EXPECT_EQ(ReadWholeFile(file), r.fileAfter);
         }
+        EXPECT_EQ(ReadWholeFile(file), r.id.empty() ? id + "\r\n" : r.fileAfter);
         ASSERT_TRUE(ReadRegistryInstallationId(stored));
         EXPECT_EQ(stored, id);
     }

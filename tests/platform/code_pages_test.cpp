@@ -84,7 +84,6 @@ TEST(CodePagesContract, CapacityCountsTheTerminatorAndIsNeverOverrun) {
         std::vector<WCHAR> buffer(room + 4, Guard);
         EXPECT_EQ(Utf8ToUtf16(c.text, buffer.data(), c.capacity), c.fits)
             << c.text.size() << " bytes in " << c.capacity;
-        // The last unit is the terminator's or untouched, and so is all past it.
         for (std::size_t i = room == 0 ? 0 : room - 1; i < buffer.size(); ++i) {
             EXPECT_EQ(buffer[i], c.fits && i == room - 1 ? WCHAR(0) : Guard) << i;
         }

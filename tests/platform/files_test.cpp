@@ -86,34 +86,31 @@ TEST(FilesContract, CreateNewWriteFlushAndReadKeepNameAndBytes) {
 // without replacing; nothing changes, and Windows' code tells why.
 TEST(FilesContract, RefusedCallsReportWindowsCodesAndChangeNothing) {
     ScratchFolder scratch;
-    WriteWholeFile(scratch.Path("alt"), "alt");
-    WriteWholeFile(scratch.Path("neu"), "neu");
-    std::filesystem::create_directory(PathOfUtf8(scratch.Path("ordner")));
-    const std::string missing = scratch.Path("fehlt") + PathSeparator + "x";
+    const std::string alt = scratch.Path("alt"), neu = scratch.Path("neu");
+    const std::string folder = scratch.Path("ordner"), gone = scratch.Path("fehlt");
+    const std::string inGone = gone + PathSeparator + "x";
+    WriteWholeFile(alt, "alt");
+    WriteWholeFile(neu, "neu");
+    std::filesystem::create_directory(PathOfUtf8(folder));
     const struct {
         std::function<bool()> call;
         DWORD error;
     } cases[] = {
-        {[&] { return CreateNew(scratch.Path("alt")); }, ERROR_FILE_EXISTS},
-        {[&] { return CreateNew(scratch.Path("ordner")); }, ERROR_FILE_EXISTS},
-        {[&] { return CreateNew(missing); }, ERROR_PATH_NOT_FOUND},
-        {[&] { return Move(scratch.Path("neu"), scratch.Path("alt"), MOVEFILE_WRITE_THROUGH); },
-         ERROR_ALREADY_EXISTS},
-        {[&] {
-             return Move(scratch.Path("neu"), scratch.Path("ordner"), MOVEFILE_REPLACE_EXISTING);
-         },
-         ERROR_ACCESS_DENIED},
+        {[&] { return CreateNew(alt); }, ERROR_FILE_EXISTS},
+        {[&] { return CreateNew(folder); }, ERROR_FILE_EXISTS},
+        {[&] { return CreateNew(inGone); }, ERROR_PATH_NOT_FOUND},
+        {[&] { return Move(neu, alt, MOVEFILE_WRITE_THROUGH); }, ERROR_ALREADY_EXISTS},
+        {[&] { return Move(neu, folder, MOVEFILE_REPLACE_EXISTING); }, ERROR_ACCESS_DENIED},
         // A clean-up that finds its file gone has nothing left behind.
-        {[&] { return Delete(scratch.Path("fehlt")); }, ERROR_FILE_NOT_FOUND},
-        {[&] { return Delete(missing); }, ERROR_PATH_NOT_FOUND},
+        {[&] { return Delete(gone); }, ERROR_FILE_NOT_FOUND},
+        {[&] { return Delete(inGone); }, ERROR_PATH_NOT_FOUND},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SetLastError(0);
         EXPECT_FALSE(cases[i].call()) << "case " << i;
         EXPECT_EQ(GetLastError(), cases[i].error) << "case " << i;
         EXPECT_EQ(Entries(scratch.path()), (std::vector<std::string>{"alt", "neu", "ordner"}));
-        EXPECT_EQ(ReadWholeFile(scratch.Path("alt")) + ReadWholeFile(scratch.Path("neu")),
-                  "altneu");
+        EXPECT_EQ(ReadWholeFile(alt) + ReadWholeFile(neu), "altneu");
     }
 }
 
