@@ -234,12 +234,10 @@ class Server:
             while reply.repeat and not self.closing:
                 connection.sendall(reply.repeat)
             return self._after(connection, reply.after)
-        headers = reply.headers + [("Connection", "close")]
-        if reply.chunked:
-            headers.append(("Transfer-Encoding", "chunked"))
-        elif reply.length is not None:
-            headers.append(("Content-Length", str(len(reply.body)) if reply.length == "auto"
-                            else reply.length))
+        length = str(len(reply.body)) if reply.length == "auto" else reply.length
+        headers = reply.headers + [("Connection", "close")] + (
+            [("Transfer-Encoding", "chunked")] if reply.chunked else
+            [("Content-Length", length)] if length is not None else [])
         connection.sendall(b"HTTP/1.1 %03d %s\r\n" % (reply.status, b"OK" if reply.status == 200
                                                      else b"S") + b"".join(
             b"%s: %s\r\n" % (name.encode(), value.encode("latin-1"))
@@ -248,9 +246,8 @@ class Server:
             return
         payload = reply.body[:reply.cut]
         if reply.chunked:
-            payload = b"".join(b"%x\r\n%s\r\n" % (len(reply.body[at:at + CHUNK]),
-                                                  reply.body[at:at + CHUNK])
-                               for at in range(0, len(reply.body), CHUNK))
+            pieces = (reply.body[at:at + CHUNK] for at in range(0, len(reply.body), CHUNK))
+            payload = b"".join(b"%x\r\n%s\r\n" % (len(piece), piece) for piece in pieces)
             if reply.cut is not None:  # inside the data of a chunk
                 whole = reply.cut // CHUNK
                 payload = payload[:reply.cut + (CHUNK_HEAD + 2) * whole + CHUNK_HEAD]
@@ -273,11 +270,9 @@ class Server:
     def _stall(self, connection):
         connection.settimeout(POLL)
         while not self.closing:
-            try:
+            with contextlib.suppress(socket.timeout):
                 if connection.recv(PIECE) == b"":
                     return
-            except socket.timeout:
-                continue
 
 
 class ProgramTestCase(unittest.TestCase):
@@ -315,8 +310,8 @@ class ProgramTestCase(unittest.TestCase):
         put(os.path.join(self.data, name), content)
 
     def read_data(self, name):
-        path = os.path.join(self.data, name)
-        return slurp(path) if os.path.exists(path) else None
+        with contextlib.suppress(FileNotFoundError):
+            return slurp(os.path.join(self.data, name))
 
     def path(self, *parts):
         return os.path.join(self.cwd, *parts)
@@ -329,10 +324,10 @@ class ProgramTestCase(unittest.TestCase):
 
     def start(self, *args, prefix=(), env=None, **options):
         """Starts the program (after `prefix`, in place of the Wine runner)."""
-        return subprocess.Popen(
-            list(prefix or RUNNER) + [PROGRAM, *args], cwd=self.cwd, env=dict(self.env, **(
-                env or {})), stdin=subprocess.DEVNULL, stdout=options.pop("stdout", -1),
-            stderr=options.pop("stderr", -1), **options)
+        options = {"stdout": subprocess.PIPE, "stderr": subprocess.PIPE, **options}
+        return subprocess.Popen(list(prefix or RUNNER) + [PROGRAM, *args], cwd=self.cwd,
+                                env=dict(self.env, **(env or {})), stdin=subprocess.DEVNULL,
+                                **options)
 
     def run_program(self, *args, timeout=RUN_TIMEOUT, **options):
         """Runs the program to its end; `peak` is the largest resident size of
