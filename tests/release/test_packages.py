@@ -127,13 +127,12 @@ class PackagesTest(unittest.TestCase):
              env=dict(os.environ, HOLWERK_DIST=dist))
         with zipfile.ZipFile(os.path.join(dist, ZIP)) as archive:
             archive.extract("holwerk.exe", self.folder)
-        verified = sign("osslsigncode", "verify", "-CAfile", "cert", "-in", "holwerk.exe")
-        self.assertIn(b"Signature verification: ok", verified.stdout)
+        for signed in ("holwerk.exe", os.path.join(dist, MSI)):
+            verified = sign("osslsigncode", "verify", "-CAfile", "cert", "-in", signed)
+            self.assertIn(b"Signature verification: ok", verified.stdout)
         sign("osslsigncode", "remove-signature", "-in", "holwerk.exe", "-out", "unsigned.exe")
         self.assertEqual(read(self.folder + "/unsigned.exe"), read(ROOT + "/build/windows/holwerk.exe"))
         sign("sha256sum", "-c", "--strict", "SHA256SUMS", cwd=dist)
-        verified = sign("osslsigncode", "verify", "-CAfile", "cert", "-in", os.path.join(dist, MSI))
-        self.assertIn(b"Signature verification: ok", verified.stdout)
         sign("msiextract", "-C", "msi", os.path.join(dist, MSI))
         self.assertEqual(read(self.folder + "/msi/Tolvik Software/Holwerk/holwerk.exe"),
                          read(self.folder + "/holwerk.exe"))
@@ -229,11 +228,6 @@ class InstallerUnderWineTest(unittest.TestCase):
         subprocess.run(("wineserver", option), env=dict(os.environ, WINEPREFIX=cls.prefix),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
 
-    def setUp(self):
-        self.assertEqual(self.installed(), {})
-        self.addCleanup(self.restore_machine_path, self.machine_path())
-        self.addCleanup(self.uninstall_all)
-
     def wine(self, *command, cwd=None):
         return run(ROOT + "/cmake/wine-run.sh", self.prefix, *command, cwd=cwd or self.folder)
 
@@ -258,17 +252,6 @@ class InstallerUnderWineTest(unittest.TestCase):
         return {key.rsplit("\\", 1)[1]: values for key, values in self.registry(UNINSTALL).items()
                 if values.get("DisplayName") == "Holwerk"}
 
-    def uninstall_all(self):
-        for product_code in self.installed():
-            self.wine("msiexec", "/x", product_code, "/qn")
-
-    def restore_machine_path(self, path):
-        # Wine's uninstall leaves the separator before the removed entry, and
-        # Wine's cmd stops its search at an empty entry: the next test starts
-        # from the PATH that this one found.
-        self.wine("reg", "add", MACHINE_ENVIRONMENT, "/v", "PATH", "/t", "REG_EXPAND_SZ",
-                  "/d", path, "/f")
-
     def in_prefix(self, windows_path):
         return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
 
@@ -282,9 +265,9 @@ class InstallerUnderWineTest(unittest.TestCase):
             env=dict(os.environ, SOURCE_DATE_EPOCH=str(int(time.time()))))
         return package
 
-    def test_quiet_install_puts_the_program_on_path_and_quiet_uninstall_leaves_nothing(self):
-        path = self.machine_path()
-        self.assertEqual(self.msiexec("/i", os.path.join(DIST, MSI)), 0)
+    def test_installed_on_path_removed_without_trace_and_upgraded_but_never_downgraded(self):
+        package, path = os.path.join(DIST, MSI), self.machine_path()
+        self.assertEqual(self.msiexec("/i", package), 0)
         self.assertEqual(contents(self.in_prefix(INSTALL_FOLDER)), contents(self.folder + "/zip"))
         self.assertEqual(self.machine_path(), path + ";" + INSTALL_FOLDER + "\\")
         result = self.wine("cmd", "/c", "holwerk", "--version")
@@ -297,25 +280,21 @@ class InstallerUnderWineTest(unittest.TestCase):
         self.assertEqual(read(self.in_prefix("C:\\windows\\Installer\\%s\\holwerk.ico" % product_code)),
                          read(ROOT + "/resources/holwerk.ico"))
 
-        self.assertEqual(self.msiexec("/x", os.path.join(DIST, MSI)), 0)
+        self.assertEqual(self.msiexec("/x", package), 0)
         self.assertEqual(self.installed(), {})
         self.assertFalse(os.path.exists(os.path.dirname(self.in_prefix(INSTALL_FOLDER))))
         # Wine leaves the separator before the removed entry behind.
         self.assertEqual(path_entries(self.machine_path()), path_entries(path))
 
-    def test_newer_version_replaces_an_older_one_which_cannot_replace_it_again(self):
         older = self.build_older()
-        self.assertNotEqual(dict(msi_table(older, "Property"))["ProductCode"],
-                            dict(msi_table(os.path.join(DIST, MSI), "Property"))["ProductCode"])
-        path = self.machine_path()
+        codes = [dict(msi_table(msi, "Property"))["ProductCode"] for msi in (older, package)]
+        self.assertNotEqual(*codes)
         self.assertEqual(self.msiexec("/i", older), 0)
         self.assertEqual([entry["DisplayVersion"] for entry in self.installed().values()],
                          [OLDER_VERSION])
-
-        self.assertEqual(self.msiexec("/i", os.path.join(DIST, MSI)), 0)
+        self.assertEqual(self.msiexec("/i", package), 0)
         self.assertEqual([entry["DisplayVersion"] for entry in self.installed().values()], [VERSION])
         self.assertEqual(path_entries(self.machine_path()), path_entries(path) + [INSTALL_FOLDER + "\\"])
-
         self.assertEqual(self.msiexec("/i", older), INSTALL_FAILURE)
         self.assertEqual([entry["DisplayVersion"] for entry in self.installed().values()], [VERSION])
         self.assertTrue(os.path.isfile(self.in_prefix(INSTALL_FOLDER + "\\holwerk.exe")))
