@@ -169,7 +169,8 @@ class UpdateTest(harness.ProgramTestCase):
                 self.assertEqual(len(set(self.requests())), row.requests)
                 self.assertEqual(self.read_data("update-state.txt"), row.after or row.before)
 
-    def test_installation_id_is_made_once_sent_daily_and_kept_in_both_copies(self):
+    def test_installation_id_is_made_sent_and_kept_in_the_registry(self):
+        # Which copy wins when they differ is the installation ID unit table's.
         self.update.routes[MANIFEST] = answer("2.2.1")
         self.download()
         content = self.read_data("installation-id.txt")
@@ -183,12 +184,6 @@ class UpdateTest(harness.ProgramTestCase):
                                     r"\Holwerk", "/v", VALUE_NAME], capture_output=True)
             self.assertRegex(query.stdout.decode(errors="replace"), r"%s\s+REG_SZ\s+%s" % (
                 re.escape(VALUE_NAME), content[:-2].decode()))
-        # Without the file, the registry's copy is sent and written back.
-        os.remove(os.path.join(self.data, "installation-id.txt"))
-        self.write_data("update-state.txt", state(1))
-        self.download()
-        self.assertEqual(self.requests(), [request] * 2)
-        self.assertEqual(self.read_data("installation-id.txt"), content)
 
     def test_ninety_days_after_the_first_notice_the_download_is_refused(self):
         self.write_data("update-state.txt", state(0, 90, "2.3.0", PAGE))
